@@ -1,0 +1,123 @@
+#include "engine/UpdateEngine.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace engine_detail {
+const char* const kDefaultInfoUrl = "http://" UPDATER_UPDATE_HOST "/download/update_info.php";
+const char* const kSettingsKey = "Software\\Vantorel\\Vantorel\\Settings";
+const char* const kSettingsValue = "UpdateSvrUrl";
+
+bool SplitModulePath(const char* path, DWORD length, std::string& folder, std::string& name)
+{
+    if (length == 0 || length >= MAX_PATH + 1)
+        return false;
+    std::string full(path, length);
+    const size_t slash = full.rfind('\\');
+    if (slash == std::string::npos || slash == 0)
+        return false;
+    name = full.substr(slash + 1);
+    folder = full.substr(0, slash + 1);
+    return true;
+}
+
+bool PackVersion(DWORD productVersionMS, DWORD productVersionLS, DWORD& packed)
+{
+    const DWORD major = HIWORD(productVersionMS);
+    const DWORD minor = LOWORD(productVersionMS);
+    const DWORD third = HIWORD(productVersionLS);
+    if (major > 255 || minor > 255)
+        return false;
+    packed = (major << 24) | (minor << 16) | third;
+    return true;
+}
+} // namespace engine_detail
+
+using namespace engine_detail;
+
+namespace {
+// The value's text, or false when it is missing, too long, or fills the buffer
+// without a terminating NUL (nothing past the buffer is ever read).
+bool ReadSettingsUrl(std::string& url)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return false;
+    char buffer[300];
+    DWORD size = sizeof buffer;
+    const LONG rc =
+        RegQueryValueExA(key, kSettingsValue, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS)
+        return false;
+    const void* nul = memchr(buffer, '\0', size);
+    if (!nul)
+        return false;
+    url.assign(buffer, static_cast<const char*>(nul) - buffer);
+    return true;
+}
+
+// Product version of a file's fixed version information.
+bool ReadProductVersion(const std::string& file, DWORD& ms, DWORD& ls)
+{
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeA(file.c_str(), &handle);
+    if (size == 0)
+        return false;
+    std::vector<BYTE> data(size);
+    if (!GetFileVersionInfoA(file.c_str(), 0, size, data.data()))
+        return false;
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT infoSize = 0;
+    if (!VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &infoSize) || !info
+        || infoSize < sizeof(VS_FIXEDFILEINFO))
+        return false;
+    ms = info->dwProductVersionMS;
+    ls = info->dwProductVersionLS;
+    return true;
+}
+} // namespace
+
+CUpdateEngine::CUpdateEngine()
+    : m_bCancel(false), m_nContentLength(-1), m_nReceived(0), m_hThread(nullptr), m_hNotifyWnd(nullptr),
+      m_dwVersion(0)
+{
+}
+
+CUpdateEngine::~CUpdateEngine()
+{
+    m_bCancel = true;
+    if (m_hThread) {
+        WaitForSingleObject(m_hThread, INFINITE);
+        CloseHandle(m_hThread);
+    }
+}
+
+int CUpdateEngine::Init(HWND hNotifyWnd)
+{
+    if (!ReadSettingsUrl(m_strInfoUrl))
+        m_strInfoUrl = kDefaultInfoUrl;
+    m_hNotifyWnd = hNotifyWnd;
+
+    char path[MAX_PATH + 1];
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (!SplitModulePath(path, length, m_strFolder, m_strModuleName))
+        return 1;
+
+    DWORD ms = 0, ls = 0;
+    if (!ReadProductVersion(m_strFolder + "Vantorel.exe", ms, ls) || !PackVersion(ms, ls, m_dwVersion))
+        return 2;
+
+    char query[16];
+    snprintf(query, sizeof query, "?v=%08lx", static_cast<unsigned long>(m_dwVersion));
+    m_strInfoUrl += query;
+
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
+        return 3;
+    if (LOBYTE(wsa.wVersion) != 2 || HIBYTE(wsa.wVersion) != 2) {
+        WSACleanup();
+        return 3;
+    }
+    return 0;
+}

@@ -1,0 +1,55 @@
+// The update engine: configuration of one update run, the worker thread and the
+// download counters. Owned by the main dialog; lives on the user-interface thread,
+// while its worker reads the configuration and writes the three shared members.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "engine/StatusMessages.h"
+
+class CUpdateEngine {
+public:
+    CUpdateEngine();
+    ~CUpdateEngine();
+    CUpdateEngine(const CUpdateEngine&) = delete;
+    CUpdateEngine& operator=(const CUpdateEngine&) = delete;
+
+    // 0 success, 1 own path unusable, 2 main program version unreadable or out of
+    // range, 3 Windows Sockets 2.2 unavailable.
+    int Init(HWND hNotifyWnd);
+
+    // Fetches an "http://" URL (port 80) into path. Returns 200, another HTTP
+    // status, or DOWNLOAD_FAILED / DOWNLOAD_TRANSFER / DOWNLOAD_CANCELLED.
+    int HttpDownload(const char* url, const char* path, bool notify);
+
+    // Shared with the worker without a lock; each is read and written whole.
+    std::atomic<bool> m_bCancel;
+    std::atomic<std::int32_t> m_nContentLength;
+    std::atomic<std::int32_t> m_nReceived;
+
+    HANDLE m_hThread;
+    HWND m_hNotifyWnd;
+    std::string m_strFolder;     // ends with a backslash
+    std::string m_strModuleName; // file name of the running updater
+    std::string m_strInfoUrl;    // update-info URL with the version query
+    DWORD m_dwVersion;           // major << 24 | minor << 16 | third component
+};
+
+namespace engine_detail {
+// The registry value, the fallback and the key of the update-info URL.
+extern const char* const kDefaultInfoUrl;
+extern const char* const kSettingsKey;
+extern const char* const kSettingsValue;
+
+// Splits a module path of `length` characters as returned into a buffer of 261;
+// false when it is empty, cut, or has no backslash after its first character.
+bool SplitModulePath(const char* path, DWORD length, std::string& folder, std::string& name);
+
+// "?v=%08x" of a product version, or false when major or minor exceeds 255.
+bool PackVersion(DWORD productVersionMS, DWORD productVersionLS, DWORD& packed);
+} // namespace engine_detail

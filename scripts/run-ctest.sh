@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Runs ctest for a built tree under Wine; expects a display (see test.sh).
+set -euo pipefail
+build_dir=$(cd "${1:?build directory}" && pwd)
+shift
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/wine-env.sh" "$build_dir"
+wine_prefix_ready
+wine_start
+trap wine_stop EXIT
+cd "$build_dir"
+ctest --output-on-failure "$@"
