@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <ostream>
 #include <vector>
 
 struct RecordedMessage {
@@ -15,6 +16,11 @@ struct RecordedMessage {
         return message == o.message && wParam == o.wParam && lParam == o.lParam;
     }
 };
+
+inline void PrintTo(const RecordedMessage& m, std::ostream* os)
+{
+    *os << "{" << m.message << ", " << m.wParam << ", " << static_cast<long long>(m.lParam) << "}";
+}
 
 class CMessageRecorder {
 public:

@@ -77,6 +77,12 @@ void CTestHttpServer::WaitForPauses(int n)
     }
 }
 
+int CTestHttpServer::PausesReached()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_nPaused;
+}
+
 void CTestHttpServer::Serve()
 {
     for (;;) {

@@ -53,6 +53,7 @@ public:
     std::vector<std::string> Requests();
     // Waits until `n` Pause steps have been reached since the server started.
     void WaitForPauses(int n);
+    int PausesReached();
 
 private:
     void Serve();
