@@ -1,0 +1,82 @@
+#include "engine/CloseRunningPrograms.h"
+
+#include <tlhelp32.h>
+
+namespace {
+const char kMainProgramName[] = "Vantorel.exe";
+const char kCloseText[] = "Vantorel主程序还在运行，继续更新需要关闭主程序。\n"
+                          "请关闭主程序后选择“否”，\n"
+                          "或选择“是”，主程序将被强制关闭。\n"
+                          "是否强制关闭？";
+const char kCloseCaption[] = "请关闭Vantorel主程序";
+const DWORD kOpenAccess = PROCESS_TERMINATE | SYNCHRONIZE;
+const DWORD kGraceMs = 1000;
+
+// Code-page aware, so a double-byte name never folds a trail byte as a letter.
+bool SameFileName(const char* a, const char* b)
+{
+    return lstrcmpiA(a, b) == 0;
+}
+
+void TerminateUpdater(DWORD processId)
+{
+    HANDLE process = OpenProcess(kOpenAccess, FALSE, processId);
+    if (!process)
+        return;
+    TerminateProcess(process, 1);
+    CloseHandle(process);
+}
+
+// Waits for one main program instance to end, asking the user each second.
+bool CloseMainProgram(HWND ownerWindow, DWORD processId)
+{
+    HANDLE process = OpenProcess(kOpenAccess, FALSE, processId);
+    if (!process) {
+        // The instance ended after the snapshot (the user may well have closed
+        // it while asked about an earlier one): it is gone, which is the goal.
+        return GetLastError() == ERROR_INVALID_PARAMETER;
+    }
+    DWORD wait = WaitForSingleObject(process, kGraceMs);
+    while (wait == WAIT_TIMEOUT) {
+        if (MessageBoxA(ownerWindow, kCloseText, kCloseCaption, MB_YESNO) == IDYES)
+            TerminateProcess(process, 1);
+        wait = WaitForSingleObject(process, kGraceMs);
+    }
+    CloseHandle(process);
+    return wait == WAIT_OBJECT_0;
+}
+} // namespace
+
+namespace engine_detail {
+bool InstalledUpdaterName(const std::string& moduleName, std::string& installedName)
+{
+    installedName.clear();
+    if (moduleName.size() < 8)
+        return false;
+    installedName = moduleName;
+    installedName.erase(moduleName.size() - 8, 4);
+    return true;
+}
+} // namespace engine_detail
+
+bool CloseRunningPrograms(HWND ownerWindow, const std::string& moduleName)
+{
+    std::string installedName;
+    const bool haveInstalledName = engine_detail::InstalledUpdaterName(moduleName, installedName);
+
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPALL, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return false;
+
+    bool ok = true;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more && ok; more = Process32Next(snapshot, &entry)) {
+        if (haveInstalledName && SameFileName(entry.szExeFile, installedName.c_str()))
+            TerminateUpdater(entry.th32ProcessID);
+        else if (SameFileName(entry.szExeFile, kMainProgramName))
+            ok = CloseMainProgram(ownerWindow, entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    return ok;
+}

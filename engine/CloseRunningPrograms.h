@@ -1,0 +1,19 @@
+// Ends the processes an update must not run beside: stale updaters under the
+// installed name at once, and the main program with the user's consent.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace engine_detail {
+// The installed updater's name for the running copy's name: the four characters
+// that begin eight before the end ("_BAK" of name_BAK.exe) removed. False, and
+// no name, when `moduleName` is shorter than eight characters.
+bool InstalledUpdaterName(const std::string& moduleName, std::string& installedName);
+} // namespace engine_detail
+
+// Runs on the worker thread; the question box is owned by `ownerWindow`.
+// `moduleName` is the running copy's file name. False when the process list
+// cannot be read, or a running main program cannot be opened or waited for.
+bool CloseRunningPrograms(HWND ownerWindow, const std::string& moduleName);
