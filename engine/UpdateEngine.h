@@ -23,6 +23,10 @@ public:
     // range, 3 Windows Sockets 2.2 unavailable.
     int Init(HWND hNotifyWnd);
 
+    // Starts the worker: 0 started, 1 this engine already has (or had) a worker,
+    // 2 the thread cannot be created (the user is told).
+    int Start();
+
     // Fetches an "http://" URL (port 80) into path. Returns 200, another HTTP
     // status, or DOWNLOAD_FAILED / DOWNLOAD_TRANSFER / DOWNLOAD_CANCELLED.
     int HttpDownload(const char* url, const char* path, bool notify);
@@ -40,6 +44,10 @@ public:
     DWORD m_dwVersion;           // major << 24 | minor << 16 | third component
 };
 
+// One whole update run on the worker thread; `param` is the engine. Returns 0
+// when the run ends with UM_UPDATE_RESULT, 1 when it ends with a failure.
+DWORD WINAPI UpdateThreadProc(LPVOID param);
+
 namespace engine_detail {
 // The registry value, the fallback and the key of the update-info URL.
 extern const char* const kDefaultInfoUrl;
@@ -52,4 +60,9 @@ bool SplitModulePath(const char* path, DWORD length, std::string& folder, std::s
 
 // "?v=%08x" of a product version, or false when major or minor exceeds 255.
 bool PackVersion(DWORD productVersionMS, DWORD productVersionLS, DWORD& packed);
+
+// The local file name of a package: what follows the URL's last '/'. False when
+// there is none, or when it could leave the download folder (a backslash, a
+// colon, "." or "..").
+bool PackageFileName(const std::string& url, std::string& name);
 } // namespace engine_detail

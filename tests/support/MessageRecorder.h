@@ -32,6 +32,7 @@ public:
     HWND Window() const { return m_hWnd; }
     // Dispatches what is queued now and returns everything recorded so far.
     const std::vector<RecordedMessage>& Drain();
+    void Clear() { m_messages.clear(); }
     // Pumps messages until one with this number arrives.
     const std::vector<RecordedMessage>& WaitFor(UINT message);
 

@@ -1,0 +1,145 @@
+// The worker thread: one whole update run, reported to the notify window only
+// through posted status messages.
+#include "engine/UpdateEngine.h"
+
+#include <shellapi.h>
+
+#include <vector>
+
+#include "engine/CloseRunningPrograms.h"
+#include "engine/UpdateInfo.h"
+
+namespace engine_detail {
+bool PackageFileName(const std::string& url, std::string& name)
+{
+    const size_t slash = url.rfind('/');
+    if (slash == std::string::npos || slash + 1 == url.size())
+        return false;
+    std::string candidate = url.substr(slash + 1);
+    if (candidate.find_first_of("\\:") != std::string::npos || candidate == "." || candidate == "..")
+        return false;
+    name = candidate;
+    return true;
+}
+} // namespace engine_detail
+
+int CUpdateEngine::Start()
+{
+    if (m_hThread)
+        return 1;
+    m_bCancel = false;
+    m_hThread = CreateThread(nullptr, 0, UpdateThreadProc, this, 0, nullptr);
+    if (!m_hThread) {
+        MessageBoxA(m_hNotifyWnd, "无法创建更新线程", nullptr, MB_OK);
+        return 2;
+    }
+    return 0;
+}
+
+namespace {
+
+// The run's temporary folder and its silent recursive removal.
+class CUpdateFolder {
+public:
+    explicit CUpdateFolder(const std::string& parent) : m_path(parent + "update_files")
+    {
+        m_from = m_path;
+        m_from.push_back('\0'); // the shell wants a double-NUL-ended list
+        m_op.hwnd = nullptr;
+        m_op.wFunc = FO_DELETE;
+        m_op.pFrom = m_from.c_str();
+        m_op.pTo = nullptr;
+        m_op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+        m_op.hNameMappings = nullptr;
+        m_op.lpszProgressTitle = nullptr;
+    }
+    const std::string& Path() const { return m_path; }
+    void Remove() { SHFileOperationA(&m_op); }
+
+private:
+    std::string m_path;
+    std::string m_from;
+    SHFILEOPSTRUCTA m_op = {};
+};
+
+} // namespace
+
+DWORD WINAPI UpdateThreadProc(LPVOID param)
+{
+    CUpdateEngine& engine = *static_cast<CUpdateEngine*>(param);
+    auto post = [&](UINT message, WPARAM phase, LPARAM result) {
+        PostMessageA(engine.m_hNotifyWnd, message, phase, result);
+    };
+
+    CUpdateFolder folder(engine.m_strFolder);
+    // The message goes first: the folder may take a while to remove.
+    auto fail = [&](UINT message, WPARAM phase, LPARAM result) -> DWORD {
+        post(message, phase, result);
+        folder.Remove();
+        return 1;
+    };
+    auto finish = [&](WPARAM phase) -> DWORD {
+        post(UM_UPDATE_RESULT, phase, 0);
+        folder.Remove();
+        return 0;
+    };
+
+    // Whatever an earlier run left behind goes first.
+    folder.Remove();
+    if (!CreateDirectoryA(folder.Path().c_str(), nullptr)) {
+        post(UM_UPDATE_ERROR, 0, 0);
+        return 1;
+    }
+
+    const std::string infoPath = folder.Path() + "\\update_info";
+    post(UM_INFO_STATE, 0, 0);
+    const int infoResult = engine.HttpDownload(engine.m_strInfoUrl.c_str(), infoPath.c_str(), true);
+    if (infoResult != DOWNLOAD_OK) {
+        // The folder stays as the download left it; the next run clears it.
+        post(UM_INFO_STATE, 20, infoResult);
+        return 1;
+    }
+    post(UM_INFO_STATE, 10, 0);
+
+    std::vector<std::string> urls;
+    switch (ReadUpdateInfo(infoPath, urls)) {
+    case UpdateInfoVerdict::Latest:
+        return finish(0);
+    case UpdateInfoVerdict::TooOld:
+        return finish(10);
+    case UpdateInfoVerdict::Packages:
+        break;
+    default:
+        return fail(UM_UPDATE_ERROR, 10, 0);
+    }
+
+    // Every package is downloaded before anything is closed or started.
+    post(UM_PACKAGE_STATE, 0, 0);
+    std::vector<std::string> files;
+    for (const std::string& url : urls) {
+        std::string name;
+        if (!engine_detail::PackageFileName(url, name))
+            return fail(UM_UPDATE_ERROR, 10, 0);
+        files.push_back(folder.Path() + "\\" + name);
+        const int result = engine.HttpDownload(url.c_str(), files.back().c_str(), true);
+        if (result != DOWNLOAD_OK)
+            return fail(UM_PACKAGE_STATE, 20, result);
+        post(UM_PACKAGE_STATE, 10, 0);
+    }
+
+    if (!CloseRunningPrograms(engine.m_hNotifyWnd, engine.m_strModuleName))
+        return fail(UM_UPDATE_ERROR, 30, 0);
+
+    for (const std::string& file : files) {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        if (!CreateProcessA(file.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                            &process))
+            return fail(UM_UPDATE_ERROR, 20, 0);
+        WaitForSingleObject(process.hProcess, INFINITE);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    return finish(20);
+}
