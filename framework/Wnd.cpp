@@ -13,6 +13,16 @@ const UINT_PTR kSubclassId = 0x46574E44;
 // The object whose window CreateEx is creating, for a class of ours; taken by the
 // window's first message, so no creation parameter is needed.
 thread_local CWnd* t_pWndInit = nullptr;
+
+// MinGW's import library lacks GetWindowSubclass: take it from the comctl32 that
+// the other subclass functions were imported from.
+BOOL GetSubclassRefData(HWND hWnd, SUBCLASSPROC pfnSubclass, UINT_PTR uId, DWORD_PTR* pRefData)
+{
+    using GetWindowSubclassFn = BOOL(WINAPI*)(HWND, SUBCLASSPROC, UINT_PTR, DWORD_PTR*);
+    static const GetWindowSubclassFn pfnGet = reinterpret_cast<GetWindowSubclassFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("comctl32.dll"), "GetWindowSubclass")));
+    return pfnGet && pfnGet(hWnd, pfnSubclass, uId, pRefData);
+}
 } // namespace
 
 CWnd::~CWnd()
@@ -27,7 +37,7 @@ CWnd::~CWnd()
 CWnd* CWnd::FromHandle(HWND hWnd)
 {
     DWORD_PTR ref = 0;
-    if (!hWnd || !::GetWindowSubclass(hWnd, SubclassProc, kSubclassId, &ref))
+    if (!hWnd || !GetSubclassRefData(hWnd, SubclassProc, kSubclassId, &ref))
         return nullptr;
     return reinterpret_cast<CWnd*>(ref);
 }
