@@ -277,6 +277,12 @@ TEST_F(SkinButtonBehaviour, SetBitmapsClampsDrawModeAndShapesTheWindowInModeZero
     EXPECT_EQ(ERROR, ::GetWindowRgn(shaped.m_hWnd, rgn));
 }
 
+BOOL CALLBACK CountWindow(HWND, LPARAM lParam)
+{
+    ++*reinterpret_cast<int*>(lParam);
+    return TRUE;
+}
+
 TEST_F(SkinButtonBehaviour, ManyButtonsLeaveNoGdiObjectsOrWindowsBehind)
 {
     auto cycle = [&]() {
@@ -294,9 +300,7 @@ TEST_F(SkinButtonBehaviour, ManyButtonsLeaveNoGdiObjectsOrWindowsBehind)
     };
     auto windows = []() {
         int n = 0;
-        ::EnumThreadWindows(
-            ::GetCurrentThreadId(), [](HWND, LPARAM p) { return ++*reinterpret_cast<int*>(p), TRUE; },
-            reinterpret_cast<LPARAM>(&n));
+        ::EnumThreadWindows(::GetCurrentThreadId(), CountWindow, reinterpret_cast<LPARAM>(&n));
         return n;
     };
     cycle(); // first use may fill caches

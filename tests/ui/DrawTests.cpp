@@ -90,7 +90,7 @@ TEST(DrawBitmap, NullImageDrawsNothingInAnyMode)
     CSkinButton button;
     ASSERT_TRUE(button.Create("", WS_CHILD | WS_VISIBLE, RECT{0, 0, 70, 20}, &parent, 1));
     CCanvas canvas(70, 20, kSentinel);
-    for (short nMode : {0, 1, 2})
+    for (short nMode : {short(0), short(1), short(2)})
         button.DrawBitmap(canvas, nullptr, RECT{0, 0, 70, 20}, nMode);
     button.TileBitmap(canvas, nullptr, RECT{0, 0, 70, 20});
     EXPECT_EQ(0, CountWrong(canvas, [](int, int) { return kSentinel; }));
@@ -197,7 +197,7 @@ TEST_F(DrawItemTest, PressedCaptionMovesOnePixelRightAndDown)
 
 TEST_F(DrawItemTest, CaptionKeepsTwoPixelsPlusTheFocusInsetFromEachSide)
 {
-    for (short nInset : {-1, 0, 3}) {
+    for (short nInset : {short(-1), short(0), short(3)}) {
         SCOPED_TRACE(nInset);
         CSkinButton button;
         Make(button, kAll, nInset, 0, "MMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMM");
@@ -215,7 +215,7 @@ TEST_F(DrawItemTest, CaptionKeepsTwoPixelsPlusTheFocusInsetFromEachSide)
 
 TEST_F(DrawItemTest, FocusRectangleLiesAtTheInsetAndNeverWhenDisabledOrInsetZero)
 {
-    for (short nInset : {0, 3}) {
+    for (short nInset : {short(0), short(3)}) {
         for (UINT nExtra : {0u, UINT(ODS_DISABLED)}) {
             SCOPED_TRACE(testing::Message() << "inset " << nInset << " state " << nExtra);
             CSkinButton button;

@@ -6,6 +6,8 @@
 #include "res/resource.h"
 #include "ui/SkinButton.h"
 
+#include <algorithm>
+#include <climits>
 #include <vector>
 
 const COLORREF kNormal = RGB(0, 128, 0);
