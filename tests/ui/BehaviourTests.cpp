@@ -59,16 +59,6 @@ TEST_F(SkinButtonBehaviour, KindComesFromTheStyleAndCheckChangesBeforeTheParentH
     }
 }
 
-TEST_F(SkinButtonBehaviour, PushButtonNeverHoldsACheckButStillRepaints)
-{
-    CSkinButton button;
-    Make(button, BS_PUSHBUTTON);
-    ::ValidateRect(button.m_hWnd, nullptr);
-    button.SendMessage(BM_SETCHECK, BST_CHECKED);
-    EXPECT_EQ(0, Check(button));
-    EXPECT_TRUE(NeedsPaint(button.m_hWnd));
-}
-
 TEST_F(SkinButtonBehaviour, SpaceTogglesACheckBoxOnEveryKeyDownAndClicksOnRelease)
 {
     for (DWORD dwStyle : {DWORD(BS_AUTOCHECKBOX), DWORD(BS_AUTORADIOBUTTON)}) {
@@ -111,18 +101,23 @@ TEST_F(SkinButtonBehaviour, CheckingARadioUnchecksTheRestOfItsGroupAfterwards)
     }
 }
 
-TEST_F(SkinButtonBehaviour, UncheckRepaintsOnlyACheckedButton)
+TEST_F(SkinButtonBehaviour, CheckMessagesRepaintUnlessNothingChanges)
 {
-    CSkinButton button;
-    Make(button, BS_AUTOCHECKBOX);
-    ::ValidateRect(button.m_hWnd, nullptr);
-    button.SendMessage(UM_UNCHECK);
-    EXPECT_FALSE(NeedsPaint(button.m_hWnd));
-    button.SendMessage(BM_SETCHECK, BST_CHECKED);
-    ::ValidateRect(button.m_hWnd, nullptr);
-    button.SendMessage(UM_UNCHECK);
-    EXPECT_EQ(0, Check(button));
-    EXPECT_TRUE(NeedsPaint(button.m_hWnd));
+    CSkinButton push, box;
+    Make(push, BS_PUSHBUTTON, 1, 10);
+    Make(box, BS_AUTOCHECKBOX, 2, 100);
+    ::ValidateRect(push.m_hWnd, nullptr);
+    ::ValidateRect(box.m_hWnd, nullptr);
+    push.SendMessage(BM_SETCHECK, BST_CHECKED);
+    EXPECT_EQ(0, Check(push)) << "a push button never holds a check";
+    EXPECT_TRUE(NeedsPaint(push.m_hWnd));
+    box.SendMessage(UM_UNCHECK);
+    EXPECT_FALSE(NeedsPaint(box.m_hWnd));
+    box.SendMessage(BM_SETCHECK, BST_CHECKED);
+    ::ValidateRect(box.m_hWnd, nullptr);
+    box.SendMessage(UM_UNCHECK);
+    EXPECT_EQ(0, Check(box));
+    EXPECT_TRUE(NeedsPaint(box.m_hWnd));
 }
 
 TEST_F(SkinButtonBehaviour, DoubleClickIsASecondPressAndClick)

@@ -242,24 +242,6 @@ TEST_F(DrawItemTest, FocusRectangleLiesAtTheInsetAndNeverWhenDisabledOrInsetZero
     }
 }
 
-TEST_F(DrawItemTest, EdgesOnlyWithTheBorderFlagRaisedOrSunken)
-{
-    CSkinButton bordered, plain;
-    Make(bordered, kAll, 0, 1);
-    Make(plain, kAll, 0, 0);
-    CCanvas raised(70, 20, kSentinel), sunken(70, 20, kSentinel), none(70, 20, kSentinel);
-    DrawInto(bordered, raised, 0);
-    DrawInto(bordered, sunken, ODS_SELECTED);
-    DrawInto(plain, none, 0);
-    EXPECT_EQ(kNormal, none.Pixel(0, 10));
-    EXPECT_EQ(kNormal, none.Pixel(69, 10));
-    EXPECT_EQ(::GetSysColor(COLOR_3DLIGHT), raised.Pixel(0, 10));
-    EXPECT_EQ(::GetSysColor(COLOR_3DDKSHADOW), raised.Pixel(69, 10));
-    EXPECT_EQ(::GetSysColor(COLOR_3DSHADOW), sunken.Pixel(0, 10));
-    EXPECT_EQ(::GetSysColor(COLOR_3DHILIGHT), sunken.Pixel(69, 10));
-    EXPECT_EQ(kNormal, raised.Pixel(35, 10));
-}
-
 TEST_F(DrawItemTest, NotifierButtonStretchesTheSkinAndCentresItsCaption)
 {
     CSkinButton button;
