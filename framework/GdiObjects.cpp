@@ -1,0 +1,54 @@
+#include "framework/GdiObjects.h"
+
+#include <cstdlib>
+#include <cstring>
+
+BOOL CBitmap::LoadBitmap(UINT nID)
+{
+    Attach(::LoadBitmapA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(nID & 0xFFFF)));
+    return !IsNull();
+}
+
+BOOL CBitmap::GetBitmap(BITMAP* pBitmap) const
+{
+    return m_hObject && ::GetObjectA(m_hObject, sizeof(BITMAP), pBitmap) == sizeof(BITMAP);
+}
+
+SIZE CBitmap::GetSize() const
+{
+    BITMAP bm;
+    if (!GetBitmap(&bm))
+        return SIZE{0, 0};
+    return SIZE{bm.bmWidth, bm.bmHeight};
+}
+
+BOOL CFont::CreatePointFont(int nPointSize, const char* pszFaceName, HDC hDC)
+{
+    HDC hScreen = hDC ? nullptr : ::GetDC(nullptr);
+    HDC hUse = hDC ? hDC : hScreen;
+    // Device units for the point size, as a negative height: the character height.
+    POINT pt = {0, ::MulDiv(::GetDeviceCaps(hUse, LOGPIXELSY), nPointSize, 720)};
+    POINT origin = {0, 0};
+    ::DPtoLP(hUse, &pt, 1);
+    ::DPtoLP(hUse, &origin, 1);
+    if (hScreen)
+        ::ReleaseDC(nullptr, hScreen);
+
+    LOGFONTA lf = {};
+    lf.lfHeight = -std::abs(pt.y - origin.y);
+    lf.lfCharSet = DEFAULT_CHARSET;
+    ::strncpy(lf.lfFaceName, pszFaceName, LF_FACESIZE - 1);
+    return CreateFontIndirect(lf);
+}
+
+BOOL CFont::CreateFontIndirect(const LOGFONTA& logFont)
+{
+    Attach(::CreateFontIndirectA(&logFont));
+    return !IsNull();
+}
+
+BOOL CRgn::CreateRectRgn(int left, int top, int right, int bottom)
+{
+    Attach(::CreateRectRgn(left, top, right, bottom));
+    return !IsNull();
+}

@@ -1,0 +1,232 @@
+#include "framework/Wnd.h"
+
+#include "framework/GdiObjects.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+
+namespace {
+// One subclass id for all window objects; the reference data is the object.
+const UINT_PTR kSubclassId = 0x46574E44;
+
+// The object whose window CreateEx is creating, for a class of ours; taken by the
+// window's first message, so no creation parameter is needed.
+thread_local CWnd* t_pWndInit = nullptr;
+
+// MinGW's import library lacks GetWindowSubclass: take it from the comctl32 that
+// the other subclass functions were imported from.
+BOOL GetSubclassRefData(HWND hWnd, SUBCLASSPROC pfnSubclass, UINT_PTR uId, DWORD_PTR* pRefData)
+{
+    using GetWindowSubclassFn = BOOL(WINAPI*)(HWND, SUBCLASSPROC, UINT_PTR, DWORD_PTR*);
+    static const GetWindowSubclassFn pfnGet = reinterpret_cast<GetWindowSubclassFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("comctl32.dll"), "GetWindowSubclass")));
+    return pfnGet && pfnGet(hWnd, pfnSubclass, uId, pRefData);
+}
+} // namespace
+
+CWnd::~CWnd()
+{
+    if (m_hWnd) {
+        // The derived parts are gone already: no message may reach this object again.
+        HWND hWnd = Detach();
+        ::DestroyWindow(hWnd);
+    }
+}
+
+CWnd* CWnd::FromHandle(HWND hWnd)
+{
+    DWORD_PTR ref = 0;
+    if (!hWnd || !GetSubclassRefData(hWnd, SubclassProc, kSubclassId, &ref))
+        return nullptr;
+    return reinterpret_cast<CWnd*>(ref);
+}
+
+std::string CWnd::RegisterWndClass(UINT nClassStyle, HCURSOR hCursor, HBRUSH hbrBackground, HICON hIcon)
+{
+    char name[96];
+    std::snprintf(name, sizeof name, "FwWnd:%x:%p:%p:%p", nClassStyle, static_cast<void*>(hCursor),
+                  static_cast<void*>(hbrBackground), static_cast<void*>(hIcon));
+    HINSTANCE hInstance = ::GetModuleHandleA(nullptr);
+    WNDCLASSA wc;
+    if (::GetClassInfoA(hInstance, name, &wc))
+        return name;
+    wc = WNDCLASSA{};
+    wc.style = nClassStyle;
+    wc.lpfnWndProc = StartWndProc;
+    wc.hInstance = hInstance;
+    wc.hCursor = hCursor;
+    wc.hbrBackground = hbrBackground;
+    wc.hIcon = hIcon;
+    wc.lpszClassName = name;
+    return ::RegisterClassA(&wc) ? std::string(name) : std::string();
+}
+
+BOOL CWnd::CreateEx(DWORD dwExStyle, const char* pszClassName, const char* pszWindowName, DWORD dwStyle,
+                    int x, int y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenuOrId, LPVOID lpParam)
+{
+    if (m_hWnd)
+        return FALSE;
+    HINSTANCE hInstance = ::GetModuleHandleA(nullptr);
+    WNDCLASSA wc;
+    const bool bOurClass = ::GetClassInfoA(hInstance, pszClassName, &wc) && wc.lpfnWndProc == StartWndProc;
+
+    CWnd* const pPrevious = t_pWndInit;
+    if (bOurClass)
+        t_pWndInit = this;
+    HWND hWnd = ::CreateWindowExA(dwExStyle, pszClassName, pszWindowName, dwStyle, x, y, nWidth, nHeight,
+                                  hWndParent, hMenuOrId, hInstance, lpParam);
+    t_pWndInit = pPrevious;
+    if (!hWnd)
+        return FALSE;
+    // A system class never saw our procedure: attach now.
+    if (!m_hWnd && !bOurClass && !Attach(hWnd)) {
+        ::DestroyWindow(hWnd);
+        return FALSE;
+    }
+    return m_hWnd == hWnd;
+}
+
+BOOL CWnd::CreateEx(DWORD dwExStyle, const char* pszClassName, const char* pszWindowName, DWORD dwStyle,
+                    const RECT& rect, CWnd* pParentWnd, UINT nID, LPVOID lpParam)
+{
+    return CreateEx(dwExStyle, pszClassName, pszWindowName, dwStyle, rect.left, rect.top,
+                    rect.right - rect.left, rect.bottom - rect.top, pParentWnd ? pParentWnd->m_hWnd : nullptr,
+                    reinterpret_cast<HMENU>(static_cast<UINT_PTR>(nID)), lpParam);
+}
+
+BOOL CWnd::SubclassWindow(HWND hWnd)
+{
+    if (m_hWnd || !::IsWindow(hWnd) || FromHandle(hWnd)
+        || ::GetWindowThreadProcessId(hWnd, nullptr) != ::GetCurrentThreadId())
+        return FALSE;
+    return Attach(hWnd);
+}
+
+BOOL CWnd::DestroyWindow()
+{
+    return m_hWnd ? ::DestroyWindow(m_hWnd) : FALSE;
+}
+
+BOOL CWnd::ModifyStyle(DWORD dwRemove, DWORD dwAdd)
+{
+    const DWORD dwOld = GetStyle();
+    const DWORD dwNew = (dwOld & ~dwRemove) | dwAdd;
+    if (dwNew == dwOld)
+        return FALSE;
+    ::SetWindowLongA(m_hWnd, GWL_STYLE, static_cast<LONG>(dwNew));
+    return TRUE;
+}
+
+std::string CWnd::GetWindowText() const
+{
+    std::string text(static_cast<size_t>(::GetWindowTextLengthA(m_hWnd)) + 1, '\0');
+    text.resize(static_cast<size_t>(::GetWindowTextA(m_hWnd, &text[0], static_cast<int>(text.size()))));
+    return text;
+}
+
+BOOL CWnd::SetWindowRgn(CRgn& rgn, BOOL bRedraw)
+{
+    if (!::SetWindowRgn(m_hWnd, rgn, bRedraw))
+        return FALSE;
+    rgn.Detach();
+    return TRUE;
+}
+
+LRESULT CWnd::WindowProc(UINT, WPARAM, LPARAM)
+{
+    return Default();
+}
+
+LRESULT CWnd::Default()
+{
+    if (!m_current.bChained)
+        return 0;
+    return ::DefSubclassProc(m_hWnd, m_current.message, m_current.wParam, m_current.lParam);
+}
+
+LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return ::DefSubclassProc(m_hWnd, message, wParam, lParam);
+}
+
+BOOL CWnd::Attach(HWND hWnd)
+{
+    m_hWnd = hWnd;
+    if (!::SetWindowSubclass(hWnd, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this))) {
+        m_hWnd = nullptr;
+        return FALSE;
+    }
+    PreSubclassWindow();
+    return TRUE;
+}
+
+HWND CWnd::Detach()
+{
+    HWND hWnd = m_hWnd;
+    ::RemoveWindowSubclass(hWnd, SubclassProc, kSubclassId);
+    m_hWnd = nullptr;
+    return hWnd;
+}
+
+LRESULT CALLBACK CWnd::StartWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    CWnd* pWnd = t_pWndInit;
+    if (pWnd && !pWnd->m_hWnd && !FromHandle(hWnd)) {
+        t_pWndInit = nullptr;
+        if (pWnd->Attach(hWnd)) {
+            // The subclass now sits in front of this procedure: send the message through it.
+            auto chain = reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(hWnd, GWLP_WNDPROC));
+            return ::CallWindowProcA(chain, hWnd, message, wParam, lParam);
+        }
+    }
+    return ::DefWindowProcA(hWnd, message, wParam, lParam);
+}
+
+LRESULT CALLBACK CWnd::SubclassProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                    DWORD_PTR dwRefData)
+{
+    CWnd* pWnd = reinterpret_cast<CWnd*>(dwRefData);
+    if (message == WM_NCDESTROY) {
+        // The last message: the window's own procedure still needs it, the object not.
+        pWnd->Detach();
+        return ::DefSubclassProc(hWnd, message, wParam, lParam);
+    }
+    return pWnd->Dispatch(message, wParam, lParam, true);
+}
+
+LRESULT CWnd::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, bool bChained)
+{
+    const CurrentMessage previous = m_current; // handlers may send messages to themselves
+    m_current = CurrentMessage{message, wParam, lParam, bChained};
+    LRESULT result = 0;
+    try {
+        if (!(bChained && ReflectToControl(message, wParam, lParam, &result)))
+            result = WindowProc(message, wParam, lParam);
+    } catch (...) {
+        // Unwinding through the system's frames is undefined: the message fails instead.
+        result = 0;
+    }
+    m_current = previous;
+    return result;
+}
+
+bool CWnd::ReflectToControl(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult)
+{
+    HWND hControl = nullptr;
+    if (message == WM_COMMAND)
+        hControl = reinterpret_cast<HWND>(lParam);
+    else if (message == WM_DRAWITEM && lParam) {
+        auto* pDis = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        if (pDis->CtlType != ODT_MENU)
+            hControl = pDis->hwndItem;
+    }
+    // Only our own children: lParam of WM_COMMAND is whatever the sender put there.
+    if (!hControl || ::GetParent(hControl) != m_hWnd)
+        return false;
+    CWnd* pControl = FromHandle(hControl);
+    if (!pControl || !pControl->Dispatch(UM_REFLECT_BASE + message, wParam, lParam, false))
+        return false;
+    *pResult = message == WM_DRAWITEM ? TRUE : 0;
+    return true;
+}

@@ -1,0 +1,48 @@
+#!/usr/bin/env python3
+"""Writes the button skin (res/ButtonSkin.bmp) and the small test images
+(tests/ui/bitmaps/*.bmp) as 24-bit bottom-up BMP files. Run from anywhere."""
+import os
+import struct
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def write_bmp(path, width, height, pixel):
+    """pixel(x, y) -> (r, g, b), y = 0 at the top."""
+    stride = (width * 3 + 3) & ~3
+    rows = []
+    for y in reversed(range(height)):
+        row = bytearray()
+        for x in range(width):
+            r, g, b = pixel(x, y)
+            row += bytes((b, g, r))
+        row += b"\0" * (stride - len(row))
+        rows.append(bytes(row))
+    data = b"".join(rows)
+    header = struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), 2835, 2835, 0, 0)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(header + info + data)
+
+
+def solid(colour):
+    return lambda x, y: colour
+
+
+def button_skin(x, y):
+    if x in (0, 79) or y in (0, 20):
+        return (128, 128, 128)
+    return (77, 79, 194)
+
+
+write_bmp(os.path.join(ROOT, "res", "ButtonSkin.bmp"), 80, 21, button_skin)
+
+tests = os.path.join(ROOT, "tests", "ui", "bitmaps")
+for name, colour in [("Normal", (0, 128, 0)), ("Pressed", (0, 0, 160)), ("Hover", (160, 0, 160)),
+                     ("Disabled", (96, 96, 0)), ("Focus", (0, 128, 128))]:
+    write_bmp(os.path.join(tests, name + ".bmp"), 16, 8, solid(colour))
+# Top half red, bottom half blue: tiling and stretching put different halves at y = 10.
+write_bmp(os.path.join(tests, "Halves.bmp"), 16, 8, lambda x, y: (255, 0, 0) if y < 4 else (0, 0, 255))
+# White is the transparent key of draw mode 0: the first four columns are cut away.
+write_bmp(os.path.join(tests, "Shape.bmp"), 24, 12, lambda x, y: (255, 255, 255) if x < 4 else (0, 128, 0))
