@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Benchmarks against a private nginx on 127.0.0.1:80; prints the figures that
+# bench/README.md records. Usage: bash bench/run.sh
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash scripts/setup.sh >/dev/null
+cmake --preset x86_64 >/dev/null
+cmake --build --preset x86_64 >/dev/null
+
+build=$root/build/x86_64
+dir=$build/bench-nginx
+www=$dir/www
+bash tests/support/nginx-fixture.sh start "$dir"
+trap 'bash tests/support/nginx-fixture.sh stop "$dir"' EXIT
+
+for mib in 1 64 256; do
+  [ -f "$www/f${mib}m.bin" ] || head -c $((mib * 1024 * 1024)) /dev/urandom > "$www/f${mib}m.bin"
+done
+mkdir -p "$www/download"
+printf 'bench\n\n\nlatest\n' > "$www/download/latest.php"
+cp "$build/bin/fake_package.exe" "$www/download/a.exe"
+cp "$build/bin/fake_package.exe" "$www/download/b.exe"
+printf 'bench\n\n\nupdate_files:\nhttp://127.0.0.1/download/a.exe\nhttp://127.0.0.1/download/b.exe\n' \
+  > "$www/download/two.php"
+
+echo "== $(date -u +%F) $(nproc) cores, $(wine --version 2>/dev/null), nginx $(nginx -v 2>&1 | sed 's/.*\///')"
+echo "== curl (native, to a file)"
+for mib in 1 64 256; do
+  speeds=()
+  for _ in 1 2 3; do
+    speeds+=("$(curl -s -o /tmp/bench_curl.bin -w '%{speed_download}' "http://127.0.0.1/f${mib}m.bin")")
+  done
+  printf 'size_mib=%s curl_mib_s=%s\n' "$mib" \
+    "$(printf '%s\n' "${speeds[@]}" | sort -n | sed -n 2p | awk '{printf "%.1f", $1/1048576}')"
+done
+rm -f /tmp/bench_curl.bin
+
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+  set -e
+  . scripts/wine-env.sh "'"$build"'"
+  wine_prefix_ready
+  wine_start
+  bench="wine '"$build"'/bin/download_bench.exe"
+  echo "== HttpDownload against the floor and the system downloader (median)"
+  $bench download http://127.0.0.1/f1m.bin 9
+  $bench download http://127.0.0.1/f64m.bin 5
+  $bench download http://127.0.0.1/f256m.bin 3
+  echo "== peak memory of one HttpDownload, each in a fresh process"
+  for mib in 1 64 256; do $bench peak http://127.0.0.1/f${mib}m.bin; done
+  echo "== refused connection (nothing listens on 127.0.0.2:80)"
+  $bench refused http://127.0.0.2/x 20
+  echo "== whole update runs (median)"
+  $bench run "http://127.0.0.1/download/latest.php?v=01020003" 15
+  $bench run "http://127.0.0.1/download/two.php?v=01020003" 9
+  wine_stop
+' 2>&1 | grep -v "setlocale"
