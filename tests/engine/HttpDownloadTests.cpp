@@ -23,8 +23,8 @@ using Server = CTestHttpServer;
 
 std::string Ok(const std::string& body, const std::string& extraHeaders = "")
 {
-    return "HTTP/1.0 200 OK\r\n" + extraHeaders + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n"
-           + body;
+    return "HTTP/1.0 200 OK\r\n" + extraHeaders + "Content-Length: " + std::to_string(body.size())
+           + "\r\n\r\n" + body;
 }
 
 std::string Body(size_t size)
@@ -68,7 +68,8 @@ protected:
 
     int Get(const std::string& path = "/f", bool notify = true)
     {
-        return m_engine.HttpDownload(("http://" + std::string(kServer) + path).c_str(), m_file.c_str(), notify);
+        return m_engine.HttpDownload(("http://" + std::string(kServer) + path).c_str(), m_file.c_str(),
+                                     notify);
     }
     // Serves `response` for the next request and downloads it.
     int Serve(const std::string& response, size_t chunk = 0)
@@ -113,7 +114,8 @@ TEST_F(HttpDownloadTest, RequestIsTheWholeUrlWithoutHeaderLines)
     EXPECT_EQ(LastRequest(), "GET http://127.0.0.10/f HTTP/1.0\r\n\r\n");
 
     s_server->Respond({Server::Send(Ok("x"))});
-    EXPECT_EQ(m_engine.HttpDownload("http://127.0.0.10/dir/p.php?v=01020003&a=%20b", m_file.c_str(), false), 200);
+    EXPECT_EQ(m_engine.HttpDownload("http://127.0.0.10/dir/p.php?v=01020003&a=%20b", m_file.c_str(), false),
+              200);
     EXPECT_EQ(LastRequest(), "GET http://127.0.0.10/dir/p.php?v=01020003&a=%20b HTTP/1.0\r\n\r\n");
 
     s_server->Respond({Server::Send(Ok("x"))});
@@ -218,7 +220,7 @@ TEST_F(HttpDownloadTest, ContentLengthIsRequired)
         {"HTTP/1.0 200 OK\r\nContent-Length: abc\r\n\r\nhello", -1},
         {"HTTP/1.0 200 OK\r\nContent-Length: 99999999999\r\n\r\nhello", -1},
         {"HTTP/1.0 200 OK\r\nContent-Length:", -1},
-        {"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n", 5},  // no blank line
+        {"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n", 5},     // no blank line
         {"HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", 0}, // empty body
     };
     for (const auto& c : cases) {
@@ -236,7 +238,8 @@ TEST_F(HttpDownloadTest, BodyMustMatchTheAnnouncedLength)
     } cases[] = {
         {{Server::Send("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nhello")}, DOWNLOAD_TRANSFER},
         {{Server::Send("HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nhello")}, DOWNLOAD_FAILED},
-        {{Server::Send("HTTP/1.0 200 OK\r\nContent-Length: 2000\r\n\r\n" + Body(1500)), Server::Send(Body(501))},
+        {{Server::Send("HTTP/1.0 200 OK\r\nContent-Length: 2000\r\n\r\n" + Body(1500)),
+          Server::Send(Body(501))},
          DOWNLOAD_FAILED},
         {{Server::Send("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + Body(2000)), Server::Reset()},
          DOWNLOAD_TRANSFER},
@@ -259,8 +262,8 @@ TEST_F(HttpDownloadTest, FileThatCannotBeOpenedOrWritten)
 
     // A pipe whose reader goes away after the first bytes: later writes fail.
     const std::string pipe = "\\\\.\\pipe\\http-download-test";
-    HANDLE server = CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096,
-                                     0, nullptr);
+    HANDLE server = CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096,
+                                     4096, 0, nullptr);
     ASSERT_NE(server, INVALID_HANDLE_VALUE);
     std::thread reader([server] {
         ConnectNamedPipe(server, nullptr);

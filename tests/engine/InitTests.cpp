@@ -40,8 +40,8 @@ public:
     static void Set(DWORD type, const void* data, DWORD size)
     {
         HKEY key;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                                  nullptr),
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                  &key, nullptr),
                   ERROR_SUCCESS);
         RegSetValueExA(key, kSettingsValue, 0, type, static_cast<const BYTE*>(data), size);
         RegCloseKey(key);
@@ -113,8 +113,8 @@ TEST_F(InitTest, SettingsValueSizeLimit)
         std::string expected;
     } cases[] = {
         {REG_SZ, longest + '\0', longest},
-        {REG_SZ, longest + "b" + '\0', kDefaultInfoUrl},             // 301 bytes: too long
-        {REG_BINARY, std::string(300, 'x'), kDefaultInfoUrl},        // fills the buffer, no NUL
+        {REG_SZ, longest + "b" + '\0', kDefaultInfoUrl},                 // 301 bytes: too long
+        {REG_BINARY, std::string(300, 'x'), kDefaultInfoUrl},            // fills the buffer, no NUL
         {REG_BINARY, std::string("http://a/b\0junk", 15), "http://a/b"}, // text up to the first NUL
     };
     for (const Case& c : cases) {

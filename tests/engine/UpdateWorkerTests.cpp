@@ -253,8 +253,8 @@ TEST_F(UpdateWorkerTest, PackageThatIsNotAProgram)
 TEST_F(UpdateWorkerTest, LeftoverFolderInUse)
 {
     CreateDirectoryA(UpdateFolder().c_str(), nullptr);
-    HANDLE busy = CreateFileA((UpdateFolder() + "\\busy.exe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              0, nullptr);
+    HANDLE busy = CreateFileA((UpdateFolder() + "\\busy.exe").c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(busy, INVALID_HANDLE_VALUE);
     PublishInfo("a\nb\nc\nlatest\n");
     const Messages expected = {Error(0)};
@@ -266,12 +266,14 @@ TEST_F(UpdateWorkerTest, LeftoverFolderInUse)
 TEST_F(UpdateWorkerTest, CancelDuringTheSecondOfThreePackages)
 {
     const std::string package = PackageBytes();
-    const std::string head = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(package.size()) + "\r\n\r\n";
+    const std::string head =
+        "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(package.size()) + "\r\n\r\n";
     s_slow->Respond({CTestHttpServer::Send(head + package)});
     s_slow->Respond({CTestHttpServer::Send(head + package.substr(0, 4000)), CTestHttpServer::Pause(),
                      CTestHttpServer::Send(package.substr(4000))});
     s_slow->RespondOk(package);
-    PublishInfo(PackageList({"http://127.0.0.12/a.exe", "http://127.0.0.12/b.exe", "http://127.0.0.12/c.exe"}));
+    PublishInfo(
+        PackageList({"http://127.0.0.12/a.exe", "http://127.0.0.12/b.exe", "http://127.0.0.12/c.exe"}));
 
     const int pauses = s_slow->PausesReached();
     ASSERT_EQ(m_engine.Start(), 0);
@@ -281,13 +283,13 @@ TEST_F(UpdateWorkerTest, CancelDuringTheSecondOfThreePackages)
     m_engine.m_bCancel = true; // what the dialog's quit does
     s_slow->Resume();
     WaitForSingleObject(m_engine.m_hThread, INFINITE);
-    const Messages expected = kInfoOk + Messages{Package(0)} + Transfer() + Messages{Package(10)} + Transfer(20)
-                              + Messages{Package(20, DOWNLOAD_CANCELLED)};
+    const Messages expected = kInfoOk + Messages{Package(0)} + Transfer() + Messages{Package(10)}
+                              + Transfer(20) + Messages{Package(20, DOWNLOAD_CANCELLED)};
     EXPECT_EQ(m_recorder.Drain(), expected);
     EXPECT_EQ(PackagesRun(), "");
     EXPECT_FALSE(FileExists(UpdateFolder()));
     EXPECT_EQ(s_slow->Requests().size() % 3, 2u); // c.exe was never asked for
-    s_slow->Respond({}); // nobody takes the third script now
+    s_slow->Respond({});                          // nobody takes the third script now
 }
 
 TEST_F(UpdateWorkerTest, OneRunPerEngine)

@@ -8,7 +8,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     char log[MAX_PATH];
     char self[MAX_PATH];
-    if (!GetEnvironmentVariableA("PACKAGE_LOG", log, MAX_PATH) || !GetModuleFileNameA(nullptr, self, MAX_PATH))
+    if (!GetEnvironmentVariableA("PACKAGE_LOG", log, MAX_PATH)
+        || !GetModuleFileNameA(nullptr, self, MAX_PATH))
         return 2;
     const char* name = strrchr(self, '\\') ? strrchr(self, '\\') + 1 : self;
     HANDLE file = CreateFileA(log, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
