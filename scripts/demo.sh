@@ -6,9 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-bash scripts/setup.sh >/dev/null
-cmake --preset x86_64 >/dev/null
-cmake --build --preset x86_64 >/dev/null
+bash scripts/build.sh x86_64
 
 build=$root/build/x86_64
 demo=$build/demo

@@ -5,12 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-bash scripts/setup.sh
-
-for preset in x86_64 i686; do
-  cmake --preset "$preset" -DUPDATER_WERROR=ON >/dev/null
-  cmake --build --preset "$preset"
-done
+bash scripts/build.sh x86_64 i686 -- -DUPDATER_WERROR=ON
 
 clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.h') 2>&1 | head -40
 xvfb-run -a -s "-screen 0 1280x1024x24" bash scripts/run-ctest.sh build/x86_64 "$@"
