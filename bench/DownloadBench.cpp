@@ -128,10 +128,12 @@ int Peak(const char* url)
     GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof after);
     const long long size = FileSize(path);
     DeleteFileA(path.c_str());
-    printf("size_bytes=%lld result=%d peak_working_set_kib=%zu peak_growth_kib=%zd peak_commit_kib=%zu\n",
-           size, rc, after.PeakWorkingSetSize / 1024,
-           static_cast<ptrdiff_t>(after.PeakWorkingSetSize - before.PeakWorkingSetSize) / 1024,
-           after.PeakPagefileUsage / 1024);
+    printf(
+        "size_bytes=%lld result=%d peak_working_set_kib=%llu peak_growth_kib=%lld peak_commit_kib=%llu\n",
+        size, rc, static_cast<unsigned long long>(after.PeakWorkingSetSize / 1024),
+        (static_cast<long long>(after.PeakWorkingSetSize) - static_cast<long long>(before.PeakWorkingSetSize))
+            / 1024,
+        static_cast<unsigned long long>(after.PeakPagefileUsage / 1024));
     return rc == 200 ? 0 : 1;
 }
 
