@@ -62,11 +62,8 @@ private:
     SHFILEOPSTRUCTA m_op = {};
 };
 
-} // namespace
-
-DWORD WINAPI UpdateThreadProc(LPVOID param)
+DWORD RunUpdate(CUpdateEngine& engine)
 {
-    CUpdateEngine& engine = *static_cast<CUpdateEngine*>(param);
     auto post = [&](UINT message, WPARAM phase, LPARAM result) {
         PostMessageA(engine.m_hNotifyWnd, message, phase, result);
     };
@@ -142,4 +139,16 @@ DWORD WINAPI UpdateThreadProc(LPVOID param)
         CloseHandle(process.hThread);
     }
     return finish(20);
+}
+
+} // namespace
+
+DWORD WINAPI UpdateThreadProc(LPVOID param)
+{
+    try {
+        return RunUpdate(*static_cast<CUpdateEngine*>(param));
+    } catch (...) {
+        // Only memory can run out here; no exception may leave the thread.
+        return 1;
+    }
 }
