@@ -62,7 +62,9 @@ LRESULT CTestParent::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     return CWnd::WindowProc(message, wParam, lParam);
 }
 
-CCanvas::CCanvas(int cx, int cy, COLORREF crFill) : m_cx(cx), m_cy(cy)
+namespace {
+// 32 bits per pixel, top row first: pixel (x, y) is DWORD y * cx + x.
+HBITMAP CreateTopDownDib32(int cx, int cy, void** ppBits)
 {
     BITMAPINFO bi = {};
     bi.bmiHeader.biSize = sizeof bi.bmiHeader;
@@ -70,8 +72,14 @@ CCanvas::CCanvas(int cx, int cy, COLORREF crFill) : m_cx(cx), m_cy(cy)
     bi.bmiHeader.biHeight = -cy;
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 32;
+    return ::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, ppBits, nullptr, 0);
+}
+} // namespace
+
+CCanvas::CCanvas(int cx, int cy, COLORREF crFill) : m_cx(cx), m_cy(cy)
+{
     void* pBits = nullptr;
-    m_hBitmap = ::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &pBits, nullptr, 0);
+    m_hBitmap = CreateTopDownDib32(cx, cy, &pBits);
     m_hDC = ::CreateCompatibleDC(nullptr);
     m_hOld = ::SelectObject(m_hDC, m_hBitmap);
     HBRUSH hBrush = ::CreateSolidBrush(crFill);
@@ -89,14 +97,8 @@ CCanvas::~CCanvas()
 
 CBitmap MakeBitmap(int cx, int cy, const std::function<COLORREF(int x, int y)>& pixel)
 {
-    BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = cx;
-    bi.bmiHeader.biHeight = -cy;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
     void* pBits = nullptr;
-    CBitmap bmp(::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &pBits, nullptr, 0));
+    CBitmap bmp(CreateTopDownDib32(cx, cy, &pBits));
     auto* pPixels = static_cast<DWORD*>(pBits);
     for (int y = 0; y < cy; ++y) {
         for (int x = 0; x < cx; ++x) {
