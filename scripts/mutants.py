@@ -1,0 +1,239 @@
+#!/usr/bin/env python3
+"""Deliberate breakages of the product, each a small change a real mistake could make.
+
+Run through scripts/mutants.sh, which prepares the scratch tree, the build and the
+environment. For each breakage: apply it to the scratch copy, build, run the ctest
+entries that should catch it, put the file back, and print one line. A breakage whose
+text no longer matches the source is reported as stale, so the list keeps up with
+the code.
+"""
+import os
+import subprocess
+import sys
+
+# (name, file, text as it is, text broken, ctest entries expected to catch it)
+MUTANTS = [
+    # HTTP client
+    ("request-line-http-1.1", "engine/HttpDownload.cpp",
+     '" HTTP/1.0\\r\\n\\r\\n"', '" HTTP/1.1\\r\\n\\r\\n"', "engine_core"),
+    ("request-without-blank-line", "engine/HttpDownload.cpp",
+     '" HTTP/1.0\\r\\n\\r\\n"', '" HTTP/1.0\\r\\n"', "engine_core"),
+    ("label-carry-one-byte-short", "engine/HttpDownload.cpp",
+     "carry(kBufferSize - kLabelSize)", "carry(kBufferSize - kLabelSize + 1)", "engine_core"),
+    ("header-end-carry-one-byte-short", "engine/HttpDownload.cpp",
+     "carry(kBufferSize - kHeaderEndSize)", "carry(kBufferSize - kHeaderEndSize + 1)", "engine_core"),
+    ("cut-length-digits-not-read-on", "engine/HttpDownload.cpp",
+     "if (atEnd && count == kBufferSize) {", "if (false) {", "engine_core"),
+    ("short-body-accepted", "engine/HttpDownload.cpp",
+     "if (received != announced)", "if (received > announced)", "engine_core"),
+    ("overlong-body-accepted", "engine/HttpDownload.cpp",
+     "if (n > announced - received)", "if (n < 0)", "engine_core"),
+    ("failed-download-file-kept", "engine/HttpDownload.cpp",
+     "        DeleteFileA(path);\n        return rc;", "        return rc;", "engine_core"),
+    ("headers-phase-posted-twice", "engine/HttpDownload.cpp",
+     "post(20);", "post(20);\n    post(20);", "engine_core"),
+    ("done-phase-missing", "engine/HttpDownload.cpp", "post(30);", "", "engine_core"),
+    ("cancel-ignored-in-body", "engine/HttpDownload.cpp",
+     "        if (m_bCancel)\n            return discard(DOWNLOAD_CANCELLED);\n", "", "engine_core"),
+    ("other-status-reported-as-failure", "engine/HttpDownload.cpp",
+     "        return status;", "        return DOWNLOAD_FAILED;", "engine_core"),
+    ("stale-bytes-parsed", "engine/HttpDownload.cpp",
+     "ReadDecimal(buffer + p + kLabelSize, buffer + count,", "ReadDecimal(buffer + p + kLabelSize, buffer + kBufferSize,",
+     "engine_core"),
+    ("negative-status-passed-on", "engine/HttpDownload.cpp", "if (status < 0)", "if (status < -100)",
+     "engine_core"),
+    ("counters-not-reset", "engine/HttpDownload.cpp",
+     "    m_nContentLength = -1;\n    m_nReceived = 0;\n", "", "engine_core"),
+    # Update-info reader
+    ("verdict-ignores-case", "engine/UpdateInfo.cpp",
+     'if (line == "latest")', 'if (line == "latest" || line == "Latest")', "update_info"),
+    ("verdict-as-prefix", "engine/UpdateInfo.cpp",
+     'if (line == "too_old")', 'if (line.compare(0, 7, "too_old") == 0)', "update_info"),
+    ("verdict-without-line-break", "engine/UpdateInfo.cpp",
+     "    if (!in.good())\n        return UpdateInfoVerdict::Malformed;\n\n    TrimLineBreaks",
+     "    if (in.bad())\n        return UpdateInfoVerdict::Malformed;\n\n    TrimLineBreaks", "update_info"),
+    ("empty-url-lines-kept", "engine/UpdateInfo.cpp",
+     "if (!line.empty())\n            urls.push_back(line);", "urls.push_back(line);", "update_info"),
+    ("last-url-dropped", "engine/UpdateInfo.cpp",
+     "while (std::getline(in, line)) {", "while (std::getline(in, line) && !in.eof()) {", "update_info"),
+    # Closing running programs
+    ("no-grace-wait", "engine/CloseRunningPrograms.cpp",
+     "const DWORD kGraceMs = 1000;", "const DWORD kGraceMs = 0;", "close_programs"),
+    ("case-sensitive-name", "engine/CloseRunningPrograms.cpp",
+     "return lstrcmpiA(a, b) == 0;", "return lstrcmpA(a, b) == 0;", "close_programs"),
+    ("asked-only-once", "engine/CloseRunningPrograms.cpp",
+     "while (wait == WAIT_TIMEOUT) {", "if (wait == WAIT_TIMEOUT) {", "close_programs"),
+    ("yes-does-not-end-the-program", "engine/CloseRunningPrograms.cpp",
+     "            TerminateProcess(process, 1);\n", "", "close_programs"),
+    ("installed-name-offset", "engine/CloseRunningPrograms.cpp",
+     "erase(moduleName.size() - 8, 4)", "erase(moduleName.size() - 7, 4)", "close_programs"),
+    ("short-name-unguarded", "engine/CloseRunningPrograms.cpp",
+     "    if (moduleName.size() < 8)\n        return false;\n", "", "close_programs"),
+    ("installed-updater-left-running", "engine/CloseRunningPrograms.cpp",
+     "    TerminateProcess(process, 1);\n    CloseHandle(process);\n}", "    CloseHandle(process);\n}",
+     "close_programs"),
+    ("process-handle-leaked", "engine/CloseRunningPrograms.cpp",
+     "    CloseHandle(process);\n    return wait == WAIT_OBJECT_0;", "    return wait == WAIT_OBJECT_0;",
+     "close_programs"),
+    ("ended-instance-is-a-failure", "engine/CloseRunningPrograms.cpp",
+     "return GetLastError() == ERROR_INVALID_PARAMETER;", "return false;", "close_programs"),
+    # Worker
+    ("programs-closed-before-downloads", "engine/UpdateWorker.cpp",
+     "    post(UM_PACKAGE_STATE, 0, 0);\n",
+     "    if (!CloseRunningPrograms(engine.m_hNotifyWnd, engine.m_strModuleName))\n"
+     "        return fail(UM_UPDATE_ERROR, 30, 0);\n    post(UM_PACKAGE_STATE, 0, 0);\n", "update_worker"),
+    ("folder-kept-after-success", "engine/UpdateWorker.cpp",
+     "        post(UM_UPDATE_RESULT, phase, 0);\n        folder.Remove();\n",
+     "        post(UM_UPDATE_RESULT, phase, 0);\n", "update_worker"),
+    ("leftovers-not-cleared", "engine/UpdateWorker.cpp",
+     "    // Whatever an earlier run left behind goes first.\n    folder.Remove();\n", "", "update_worker"),
+    ("package-not-waited-for", "engine/UpdateWorker.cpp",
+     "        WaitForSingleObject(process.hProcess, INFINITE);\n", "", "update_worker"),
+    ("dot-dot-package-name", "engine/UpdateWorker.cpp",
+     'candidate == "." || candidate == ".."', 'candidate == "."', "update_worker"),
+    ("backslash-package-name", "engine/UpdateWorker.cpp",
+     'find_first_of("\\\\:")', 'find_first_of(":")', "update_worker"),
+    ("start-keeps-cancel", "engine/UpdateWorker.cpp", "    m_bCancel = false;\n", "", "update_worker"),
+    ("package-done-not-posted", "engine/UpdateWorker.cpp",
+     "            return fail(UM_PACKAGE_STATE, 20, result);\n        post(UM_PACKAGE_STATE, 10, 0);",
+     "            return fail(UM_PACKAGE_STATE, 20, result);", "update_worker"),
+    # Engine set-up
+    ("file-version-instead-of-product", "engine/UpdateEngine.cpp",
+     "ms = info->dwProductVersionMS;\n    ls = info->dwProductVersionLS;",
+     "ms = info->dwFileVersionMS;\n    ls = info->dwFileVersionLS;", "engine_core"),
+    ("third-component-from-low-word", "engine/UpdateEngine.cpp",
+     "const DWORD third = HIWORD(productVersionLS);", "const DWORD third = LOWORD(productVersionLS);",
+     "engine_core"),
+    ("minor-not-checked", "engine/UpdateEngine.cpp",
+     "if (major > 255 || minor > 255)", "if (major > 255)", "engine_core"),
+    ("version-query-unpadded", "engine/UpdateEngine.cpp", '"?v=%08lx"', '"?v=%lx"', "engine_core"),
+    ("settings-value-ignored", "engine/UpdateEngine.cpp",
+     "    if (!ReadSettingsUrl(m_strInfoUrl))\n", "    if (true)\n", "engine_core"),
+    # Framework
+    ("no-reflection", "framework/Wnd.cpp",
+     "if (!(bChained && ReflectToControl(message, wParam, lParam, &result)))", "if (true)", "framework"),
+    ("reflection-never-consumed", "framework/Wnd.cpp",
+     "    *pResult = message == WM_DRAWITEM ? TRUE : 0;\n    return true;", "    return false;", "framework"),
+    ("foreign-control-reflected", "framework/Wnd.cpp",
+     "if (!hControl || ::GetParent(hControl) != m_hWnd)", "if (!hControl)", "framework"),
+    ("current-message-not-restored", "framework/Wnd.cpp", "    m_current = previous;\n", "", "framework"),
+    ("exception-leaves-the-procedure", "framework/Wnd.cpp",
+     "} catch (...) {", "} catch (const std::bad_alloc&) {", "framework"),
+    ("not-detached-at-ncdestroy", "framework/Wnd.cpp",
+     "        pWnd->Detach();\n        return ::DefSubclassProc", "        return ::DefSubclassProc", "framework"),
+    ("region-released-on-failure", "framework/Wnd.cpp",
+     "    if (!::SetWindowRgn(m_hWnd, rgn, bRedraw))\n        return FALSE;\n",
+     "    ::SetWindowRgn(m_hWnd, rgn, bRedraw);\n", "framework"),
+    ("move-keeps-the-source", "framework/GdiObjects.h",
+     "CGdiObjectT(CGdiObjectT&& other) noexcept : m_hObject(other.Detach()) {}",
+     "CGdiObjectT(CGdiObjectT&& other) noexcept : m_hObject(other.m_hObject) {}", "framework"),
+    ("replaced-handle-leaked", "framework/GdiObjects.h",
+     "        if (h != m_hObject) {\n            DeleteObject();\n", "        if (h != m_hObject) {\n",
+     "framework"),
+    ("select-guard-does-not-restore", "framework/DeviceContexts.h",
+     "            ::SelectObject(m_hDC, m_hOld);\n", "", "framework"),
+    ("dc-scope-does-not-restore", "framework/DeviceContexts.h",
+     "            ::RestoreDC(m_hDC, m_nSaved);\n", "", "framework|skin_button"),
+    # Skinned button
+    ("region-run-one-pixel-wide", "ui/SkinButton.cpp",
+     "RECT{nStart, y, x, y + 1}", "RECT{nStart, y, x + 1, y + 1}", "skin_button"),
+    ("region-last-column-dropped", "ui/SkinButton.cpp",
+     "for (int x = 0; x <= nWidth; ++x)", "for (int x = 0; x < nWidth; ++x)", "skin_button"),
+    ("region-growth-copies-half", "ui/RegionRects.cpp",
+     "std::memcpy(pGrown.get(), m_pData.get(), BytesFor(m_nBlocks));",
+     "std::memcpy(pGrown.get(), m_pData.get(), BytesFor(m_nBlocks) / 2);", "skin_button"),
+    ("region-parts-leaked", "ui/SkinButton.cpp",
+     "result.CombineRgn(result, part, RGN_OR);", "result.CombineRgn(result, part, RGN_OR);\n        part.Detach();",
+     "skin_button"),
+    ("draw-modes-swapped", "ui/SkinButton.cpp",
+     "    if (nDrawMode == 2) {\n        TileBitmap", "    if (nDrawMode == 1) {\n        TileBitmap",
+     "skin_button"),
+    ("kind-from-wrong-bits", "ui/SkinButton.cpp", "(s & 9) == 9 ? kKindRadio", "(s & 4) == 4 ? kKindRadio",
+     "skin_button"),
+    ("owner-draw-or-ed-in", "ui/SkinButton.cpp",
+     "ModifyStyle(BS_TYPEMASK, BS_OWNERDRAW);", "ModifyStyle(0, BS_OWNERDRAW);", "skin_button"),
+    ("radio-group-not-unchecked", "ui/SkinButton.cpp",
+     "    if (m_nKind == kKindRadio && m_bChecked)\n        UncheckGroup();\n", "", "skin_button"),
+    ("checked-not-drawn-pressed", "ui/SkinButton.cpp",
+     "} else if ((nState & ODS_SELECTED) || m_bChecked) {", "} else if (nState & ODS_SELECTED) {",
+     "skin_button"),
+    ("disabled-caption-not-grey", "ui/SkinButton.cpp",
+     "        crCaption = ::GetSysColor(COLOR_GRAYTEXT);\n", "", "skin_button"),
+    ("pressed-caption-not-moved", "ui/SkinButton.cpp", "        ::OffsetRect(&t, 1, 1);\n", "",
+     "skin_button"),
+    ("focus-rectangle-off-inset", "ui/SkinButton.cpp",
+     "::InflateRect(&r, -m_nFocusInset, -m_nFocusInset);",
+     "::InflateRect(&r, -m_nFocusInset - 1, -m_nFocusInset - 1);", "skin_button"),
+    ("disabled-slot-left-empty", "ui/SkinButton.cpp",
+     "m_bmpDisabled.LoadBitmap(nDisabled ? nDisabled : nNormal);", "m_bmpDisabled.LoadBitmap(nDisabled);",
+     "skin_button"),
+    ("copy-mode-not-clipped", "ui/SkinButton.cpp", "        ::SelectClipRgn(hDC, clip);\n", "",
+     "skin_button"),
+    ("last-tile-not-cut", "ui/SkinButton.cpp",
+     "const int nTileWidth = std::min<int>(bm.bmWidth, rc.right - x);", "const int nTileWidth = bm.bmWidth;",
+     "skin_button"),
+    ("double-click-not-a-press", "ui/SkinButton.cpp",
+     "        SendMessage(WM_LBUTTONDOWN, wParam, lParam);\n        return 0;", "        return Default();",
+     "skin_button"),
+    ("relay-point-unsigned", "ui/SkinButton.cpp",
+     "{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}}", "{LOWORD(lParam), HIWORD(lParam)}}", "skin_button"),
+    ("space-toggles-a-radio", "ui/SkinButton.cpp",
+     "VK_SPACE)\n        SendMessage(BM_SETCHECK, m_nKind == kKindCheckBox ? !m_bChecked : 1);",
+     "VK_SPACE)\n        SendMessage(BM_SETCHECK, !m_bChecked);", "skin_button"),
+    ("check-changes-after-the-click", "ui/SkinButton.cpp",
+     "    if (m_nKind != kKindPush && IsButtonAtClientPoint(lParam))\n"
+     "        SendMessage(BM_SETCHECK, m_nKind == kKindCheckBox ? !m_bChecked : 1);\n"
+     "    Relay(WM_LBUTTONUP, wParam, lParam);\n    m_bMouseDown = false;\n    return Default();",
+     "    Relay(WM_LBUTTONUP, wParam, lParam);\n    m_bMouseDown = false;\n"
+     "    const LRESULT result = Default();\n"
+     "    if (m_nKind != kKindPush && IsButtonAtClientPoint(lParam))\n"
+     "        SendMessage(BM_SETCHECK, m_nKind == kKindCheckBox ? !m_bChecked : 1);\n    return result;",
+     "skin_button"),
+]
+
+
+def run(cmd, cwd, log):
+    with open(log, "a") as out:
+        return subprocess.call(cmd, cwd=cwd, stdout=out, stderr=subprocess.STDOUT)
+
+
+def main():
+    src, build, log = sys.argv[1], sys.argv[2], sys.argv[3]
+    wanted = sys.argv[4] if len(sys.argv) > 4 else ""
+    caught = survived = stale = 0
+    for name, path, before, after, tests in MUTANTS:
+        if wanted and wanted not in name:
+            continue
+        full = os.path.join(src, path)
+        with open(full, encoding="utf-8") as f:
+            original = f.read()
+        if original.count(before) != 1:
+            print(f"{name:40} stale: the text to break is not found once in {path}", flush=True)
+            stale += 1
+            continue
+        with open(full, "w", encoding="utf-8") as f:
+            f.write(original.replace(before, after))
+        try:
+            with open(log, "a") as out:
+                out.write(f"\n===== {name}\n")
+            if run(["cmake", "--build", build], src, log) != 0:
+                verdict = "caught (does not build)"
+            elif run(["ctest", "-R", tests, "--timeout", "180"], build, log) != 0:
+                verdict = "caught"
+            else:
+                verdict = "SURVIVED"
+        finally:
+            with open(full, "w", encoding="utf-8") as f:
+                f.write(original)
+        if verdict == "SURVIVED":
+            survived += 1
+        else:
+            caught += 1
+        print(f"{name:40} {verdict:24} ({tests})", flush=True)
+    run(["cmake", "--build", build], src, log)
+    print(f"mutants: {caught} caught, {survived} survived, {stale} stale")
+    return 1 if survived or stale else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
