@@ -9,16 +9,16 @@ bash scripts/build.sh x86_64
 build=$root/build/x86_64
 dir=$build/bench-nginx
 www=$dir/www
-bash tests/support/nginx-fixture.sh start "$dir"
-trap 'bash tests/support/nginx-fixture.sh stop "$dir"' EXIT
+bash scripts/nginx.sh start "$dir"
+trap 'bash scripts/nginx.sh stop "$dir"' EXIT
 
 for mib in 1 64 256; do
   [ -f "$www/f${mib}m.bin" ] || head -c $((mib * 1024 * 1024)) /dev/urandom > "$www/f${mib}m.bin"
 done
 mkdir -p "$www/download"
 printf 'bench\n\n\nlatest\n' > "$www/download/latest.php"
-cp "$build/bin/fake_package.exe" "$www/download/a.exe"
-cp "$build/bin/fake_package.exe" "$www/download/b.exe"
+cp "$build/bin/fake_noversion.exe" "$www/download/a.exe"
+cp "$build/bin/fake_noversion.exe" "$www/download/b.exe"
 printf 'bench\n\n\nupdate_files:\nhttp://127.0.0.1/download/a.exe\nhttp://127.0.0.1/download/b.exe\n' \
   > "$www/download/two.php"
 

@@ -16,12 +16,12 @@ rm -rf "$app"
 mkdir -p "$app" "$server/www/download"
 cp "$build/bin/update_demo.exe" "$app/Module_Client_Updater_BAK.exe"
 cp "$build/bin/fake_1_2_3_4.exe" "$app/Vantorel.exe"
-cp "$build/bin/fake_package.exe" "$server/www/download/vantorel_patch_1.2.4.exe"
+cp "$build/bin/fake_noversion.exe" "$server/www/download/vantorel_patch_1.2.4.exe"
 printf 'Vantorel update server\nnewest 1.2.4\n\nupdate_files:\nhttp://127.0.0.1/download/vantorel_patch_1.2.4.exe\n' \
   > "$server/www/download/update_info.php"
 
-bash tests/support/nginx-fixture.sh start "$server"
-trap 'bash tests/support/nginx-fixture.sh stop "$server"' EXIT
+bash scripts/nginx.sh start "$server"
+trap 'bash scripts/nginx.sh stop "$server"' EXIT
 
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   set -e

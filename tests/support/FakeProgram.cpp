@@ -1,14 +1,32 @@
-// Stands in for the main program and for update packages. With no argument it
-// runs until it is ended; with a number it exits after that many milliseconds.
+// Stands in for the main program and for update packages. Started without arguments,
+// as packages are, it appends its own file name and a line break to the file that
+// PACKAGE_LOG names, a moment late so that a package nobody waits for is seen. With
+// "wait" it runs until it is ended; with a number, for that many milliseconds.
 #include <windows.h>
 
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR args, int)
 {
-    const char* arg = commandLine;
-    while (*arg == ' ')
-        ++arg;
-    Sleep(*arg ? static_cast<DWORD>(strtoul(arg, nullptr, 10)) : INFINITE);
+    while (*args == ' ')
+        ++args;
+    if (*args) {
+        Sleep(isdigit(static_cast<unsigned char>(*args)) ? strtoul(args, nullptr, 10) : INFINITE);
+        return 0;
+    }
+    char log[MAX_PATH], self[MAX_PATH];
+    if (!GetEnvironmentVariableA("PACKAGE_LOG", log, MAX_PATH)
+        || !GetModuleFileNameA(nullptr, self, MAX_PATH))
+        return 2;
+    Sleep(200);
+    HANDLE file = CreateFileA(log, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    const char* name = strrchr(self, '\\') + 1;
+    DWORD written = 0;
+    WriteFile(file, name, static_cast<DWORD>(strlen(name)), &written, nullptr);
+    WriteFile(file, "\n", 1, &written, nullptr);
+    CloseHandle(file);
     return 0;
 }

@@ -1,37 +1,30 @@
-// Window helpers for tests on the framework: a bounded message pump, a parent
-// window that records its controls' notifications, memory canvases to read pixels
-// back from, and a GDI object count that also works under Wine.
+// Window helpers for the framework and skinned-button tests: a parent that records
+// its controls' notifications, memory canvases to read pixels back from, test
+// images, a GDI object count that also works under Wine, and screenshots.
 #pragma once
 
+#include "TestSupport.h"
 #include "framework/GdiObjects.h"
 #include "framework/Wnd.h"
 
-#include <windows.h>
-
 #include <functional>
+#include <string>
 #include <vector>
 
-// Dispatches everything queued now, paints included.
-void PumpPending();
-// Pumps until done() holds or about five seconds have passed; returns done().
-bool PumpUntil(const std::function<bool()>& done);
-
-// GDI objects this process holds. Wine 8's GetGuiResources always answers 0, so
-// there the count is derived from how many more handles can still be created.
+// Wine 8's GetGuiResources always answers 0: there the count is derived from how
+// many more handles can still be created.
 long GdiObjectsInUse();
 
-struct Notification {
-    UINT nID;   // low word of wParam
-    UINT nCode; // high word of wParam
-    HWND hControl;
-    int nCheck; // BM_GETCHECK of the control when the parent received it
-};
-
-// A visible top-level window at (x, y) that records WM_COMMAND and WM_DRAWITEM.
+// A visible top-level window at (100, 100) that records WM_COMMAND and WM_DRAWITEM.
 class CTestParent : public CWnd {
 public:
-    CTestParent(int x = 100, int y = 100, int cx = 400, int cy = 200);
-    std::vector<Notification> m_commands;
+    CTestParent();
+    struct Command {
+        UINT nID, nCode;
+        HWND hControl;
+        int nCheck; // BM_GETCHECK of the control when the parent heard of it
+    };
+    std::vector<Command> m_commands;
     int m_nDrawItems = 0;
 
 protected:
@@ -47,11 +40,13 @@ public:
     CCanvas& operator=(const CCanvas&) = delete;
     operator HDC() const { return m_hDC; }
     COLORREF Pixel(int x, int y) const { return ::GetPixel(m_hDC, x, y); }
-    int Width() const { return m_cx; }
-    int Height() const { return m_cy; }
+    // Pixels for which expected(x, y) is wrong.
+    int CountWrong(const std::function<COLORREF(int, int)>& expected) const;
+    // The bounds of the pixels that differ from crFace (empty when none do).
+    RECT BoundsOtherThan(COLORREF crFace) const;
+    int m_cx, m_cy;
 
 private:
-    int m_cx, m_cy;
     HDC m_hDC;
     HBITMAP m_hBitmap;
     HGDIOBJ m_hOld;
@@ -59,3 +54,6 @@ private:
 
 // A 32-bit DIB section whose pixel (x, y) is pixel(x, y).
 CBitmap MakeBitmap(int cx, int cy, const std::function<COLORREF(int x, int y)>& pixel);
+
+// Saves what the window shows on the screen as a 24-bit BMP; false on failure.
+bool SaveScreenshot(HWND hWnd, const std::string& path);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A private nginx for end-to-end tests and benchmarks: its own configuration, pid
 # file, logs and document root under DIR, on ADDRESS:80. Never the system service.
-# Usage: nginx-fixture.sh start|stop DIR [ADDRESS]
+# Usage: nginx.sh start|stop DIR [ADDRESS]
 set -euo pipefail
 action=${1:?start or stop}
 dir=${2:?directory}

@@ -1,0 +1,115 @@
+// What the engine tests share: temporary folders and files, a bounded message pump,
+// a window that records posted status messages, copies of the fake program started
+// under any name, a watcher that answers question boxes, and a scriptable HTTP server.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+std::string ExeFolder(); // with a final backslash
+std::string MakeTempFolder(const char* prefix);
+void RemoveFolder(const std::string& folder);
+bool FileExists(const std::string& path);
+std::string ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+// Dispatches this thread's messages until done() holds or `ms` have passed (a hang
+// bound, not a speed goal); returns done().
+bool PumpUntil(const std::function<bool()>& done, DWORD ms = 30000);
+
+struct Posted {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    bool operator==(const Posted& o) const
+    {
+        return message == o.message && wParam == o.wParam && lParam == o.lParam;
+    }
+};
+inline void PrintTo(const Posted& m, std::ostream* os)
+{
+    *os << "{WM_USER+" << m.message - WM_USER << ", " << m.wParam << ", " << static_cast<long long>(m.lParam)
+        << "}";
+}
+
+// A message-only window keeping every WM_USER-range message dispatched to it.
+class CRecorder {
+public:
+    CRecorder();
+    ~CRecorder() { ::DestroyWindow(m_hWnd); }
+    HWND Window() const { return m_hWnd; }
+    // What arrived so far (pending messages dispatched first); the record is emptied.
+    std::vector<Posted> Take();
+
+private:
+    static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
+    HWND m_hWnd;
+    std::vector<Posted> m_seen;
+};
+
+// A copy of the fake program as <folder>\<name>, started with `args` ("wait": until
+// ended; a number: that many milliseconds). Null on failure.
+HANDLE StartFake(const std::string& folder, const std::string& name, const char* args = "wait");
+
+// Answers the closing question box from a thread of its own: the i-th box gets
+// answer(i); past the script the watcher ends `fallback` itself and says No, so a
+// run that keeps asking still ends. Records each box as it was shown.
+class CBoxWatcher {
+public:
+    struct Box {
+        std::string text;
+        HWND owner;
+        bool yesNoOnly;
+    };
+    CBoxWatcher(std::function<int(size_t)> answer, size_t scripted, HANDLE fallback);
+    ~CBoxWatcher();
+    std::vector<Box> Boxes();
+
+private:
+    std::function<int(size_t)> m_answer;
+    size_t m_scripted;
+    HANDLE m_fallback;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    std::vector<Box> m_boxes;
+    std::thread m_thread;
+};
+
+// An HTTP server inside the test process on <address>:80. Each connection's request
+// is recorded (up to its blank line, or what came within two seconds) and answered
+// with the next queued reply.
+class CTestServer {
+public:
+    struct Reply {
+        std::string bytes;
+        size_t chunk = 0;                   // bytes per send, 0 for all at once
+        size_t pauseAt = std::string::npos; // waits for Resume() after this many bytes
+        bool reset = false;                 // abortive close instead of a graceful one
+    };
+    explicit CTestServer(const char* address);
+    ~CTestServer();
+    void Queue(const Reply& reply);
+    void Resume() { ::SetEvent(m_hResume); }
+    int Paused(); // how many replies have reached their pause
+    std::vector<std::string> Requests();
+
+private:
+    void Serve();
+    std::string m_address;
+    SOCKET m_listen;
+    HANDLE m_hResume;
+    std::mutex m_mutex;
+    std::vector<Reply> m_replies;
+    std::vector<std::string> m_requests;
+    int m_nPaused = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};

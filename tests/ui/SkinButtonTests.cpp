@@ -1,0 +1,349 @@
+// The skinned button: regions from a key colour, the three draw modes and what each
+// state paints (pixels read back from memory DCs), and its behaviour through real
+// messages on a visible parent. Leaves skin_button_gallery.bmp for a person to see.
+#include "TestResources.h"
+#include "TestWindows.h"
+#include "res/resource.h"
+#include "ui/SkinButton.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+// The colours of the test images.
+const COLORREF kNormal = RGB(0, 128, 0), kPressed = RGB(0, 0, 160), kHover = RGB(160, 0, 160),
+               kDisabled = RGB(96, 96, 0), kFocus = RGB(0, 128, 128), kSentinel = RGB(1, 2, 3);
+const COLORREF kWhite = RGB(255, 255, 255), kRed = RGB(255, 0, 0), kBlue = RGB(0, 0, 255);
+
+COLORREF Gradient(int x, int y)
+{
+    return RGB(x * 8, y * 12, 77);
+}
+
+// Draws the button as its parent's WM_DRAWITEM would, into a 70 x 20 canvas.
+void DrawInto(CSkinButton& button, HDC hDC, UINT nState)
+{
+    DRAWITEMSTRUCT dis = {ODT_BUTTON, 7, 0, ODA_DRAWENTIRE, nState, button.m_hWnd, hDC, {0, 0, 70, 20}, 0};
+    button.DrawItem(&dis);
+}
+
+// Puts the cursor on a client point of the window and sends the mouse message there.
+void MouseAt(HWND hWnd, UINT message, WPARAM wParam, int x, int y)
+{
+    POINT pt = {x, y};
+    ::ClientToScreen(hWnd, &pt);
+    ::SetCursorPos(pt.x, pt.y);
+    ::SendMessageA(hWnd, message, wParam, MAKELPARAM(x, y));
+}
+
+void Click(HWND hWnd, int x = 35, int y = 10)
+{
+    MouseAt(hWnd, WM_LBUTTONDOWN, MK_LBUTTON, x, y);
+    MouseAt(hWnd, WM_LBUTTONUP, 0, x, y);
+}
+
+TEST(SkinButtonRegion, HoldsExactlyThePixelsNotOfTheKeyColour)
+{
+    const struct {
+        const char* name;
+        int cx, cy;
+        std::function<bool(int, int)> opaque;
+    } cases[] = {
+        {"white red red white red", 5, 1, [](int x, int) { return x == 1 || x == 2 || x == 4; }},
+        {"all key colour", 4, 3, [](int, int) { return false; }},
+        {"no key colour", 6, 4, [](int, int) { return true; }},
+        {"run in the last column", 5, 2, [](int x, int y) { return y == 0 ? x == 4 : x == 0; }},
+        {"80 runs: the rectangle list grows twice", 16, 10, [](int x, int y) { return (x + y) % 2 == 0; }},
+    };
+    CSkinButton button;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CBitmap image = MakeBitmap(c.cx, c.cy, [&](int x, int y) { return c.opaque(x, y) ? kRed : kWhite; });
+        CRgn rgn(button.CreateRegionFromBitmap(image, kWhite));
+        ASSERT_FALSE(rgn.IsNull());
+        int nWrong = 0; // over the image and a frame of one pixel around it
+        for (int y = -1; y <= c.cy; ++y)
+            for (int x = -1; x <= c.cx; ++x)
+                nWrong +=
+                    (x >= 0 && y >= 0 && x < c.cx && y < c.cy && c.opaque(x, y)) != !!::PtInRegion(rgn, x, y);
+        EXPECT_EQ(nWrong, 0);
+    }
+    EXPECT_EQ(button.CreateRegionFromBitmap(nullptr, kWhite), nullptr);
+}
+
+TEST(SkinButtonDraw, TileStretchAndCopyClippedToTheWindowRegion)
+{
+    CTestParent parent;
+    CSkinButton shaped, plain;
+    ASSERT_TRUE(shaped.Create("", WS_CHILD, RECT{0, 0, 70, 20}, &parent, 1));
+    ASSERT_TRUE(plain.Create("", WS_CHILD, RECT{0, 30, 70, 50}, &parent, 2));
+    CRgn left;
+    left.CreateRectRgn(0, 0, 35, 20);
+    ASSERT_TRUE(shaped.SetWindowRgn(left, TRUE));
+    CBitmap gradient = MakeBitmap(30, 20, Gradient);
+    CBitmap halves = MakeBitmap(80, 21, [](int x, int) { return x < 40 ? kRed : kBlue; });
+
+    const RECT rc = {5, 3, 75, 48}; // not a whole number of tiles
+    CCanvas tiled(90, 60, kSentinel);
+    shaped.DrawBitmap(tiled, gradient, rc, 2);
+    EXPECT_EQ(tiled.CountWrong([&](int x, int y) {
+        return ::PtInRect(&rc, POINT{x, y}) ? Gradient((x - rc.left) % 30, (y - rc.top) % 20) : kSentinel;
+    }),
+              0);
+
+    CCanvas stretched(90, 30, kSentinel); // 80 x 21 shrunk into 70 x 20: the halves meet near 35
+    plain.DrawBitmap(stretched, halves, RECT{0, 0, 70, 20}, 1);
+    EXPECT_EQ(stretched.CountWrong([&](int x, int y) {
+        return x >= 70 || y >= 20   ? kSentinel
+               : x == 34 || x == 35 ? stretched.Pixel(x, y)
+               : x < 34             ? kRed
+                                    : kBlue;
+    }),
+              0);
+
+    CCanvas copied(80, 25, kSentinel), untouched(80, 25, kSentinel);
+    shaped.DrawBitmap(copied, gradient, RECT{0, 0, 70, 20}, 0);
+    plain.DrawBitmap(untouched, gradient, RECT{0, 0, 70, 20}, 0);
+    EXPECT_EQ(copied.CountWrong([](int x, int y) { return x < 30 && y < 20 ? Gradient(x, y) : kSentinel; }),
+              0);
+    EXPECT_EQ(untouched.CountWrong([](int, int) { return kSentinel; }), 0) << "no region, nothing drawn";
+}
+
+class SkinButton : public testing::Test {
+protected:
+    void Make(CSkinButton& button, DWORD dwStyle, UINT nID = 7, int x = 10, const char* caption = "b")
+    {
+        ASSERT_TRUE(
+            button.Create(caption, WS_CHILD | WS_VISIBLE | dwStyle, RECT{x, 10, x + 70, 30}, &m_parent, nID));
+        button.SetBitmaps(IDB_TEST_NORMAL, IDB_TEST_PRESSED, IDB_TEST_HOVER, IDB_TEST_DISABLED,
+                          IDB_TEST_FOCUS, 1, 0, 3);
+        button.SetTextColor(kRed);
+    }
+    static int Check(const CSkinButton& button) { return static_cast<int>(button.SendMessage(BM_GETCHECK)); }
+    static bool Pushed(const CSkinButton& button) { return (button.GetState() & BST_PUSHED) != 0; }
+    CTestParent m_parent;
+};
+
+TEST_F(SkinButton, EachStateShowsTheImageOfItsSlot)
+{
+    const UINT kAll[5] = {IDB_TEST_NORMAL, IDB_TEST_PRESSED, IDB_TEST_HOVER, IDB_TEST_DISABLED,
+                          IDB_TEST_FOCUS};
+    const UINT kNormalOnly[5] = {IDB_TEST_NORMAL, 0, 0, 0, 0}, kNone[5] = {};
+    const COLORREF kFace = ::GetSysColor(COLOR_BTNFACE);
+    const struct {
+        const char* name;
+        const UINT* ids;
+        UINT nState;
+        bool bHover, bChecked;
+        COLORREF crFace;
+    } cases[] = {
+        {"disabled comes first", kAll, ODS_DISABLED | ODS_SELECTED | ODS_FOCUS, true, true, kDisabled},
+        {"selected", kAll, ODS_SELECTED | ODS_FOCUS, true, false, kPressed},
+        {"checked", kAll, 0, false, true, kPressed},
+        {"hover before focus", kAll, ODS_FOCUS, true, false, kHover},
+        {"focus", kAll, ODS_FOCUS, false, false, kFocus},
+        {"normal", kAll, 0, false, false, kNormal},
+        {"disabled repeats the normal image", kNormalOnly, ODS_DISABLED, false, false, kNormal},
+        {"empty pressed slot", kNormalOnly, ODS_SELECTED, false, false, kFace},
+        {"empty hover slot", kNormalOnly, 0, true, false, kNormal},
+        {"no images", kNone, 0, true, false, kFace},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CSkinButton button;
+        Make(button, BS_AUTOCHECKBOX, 7, 10, "");
+        button.SetBitmaps(c.ids[0], c.ids[1], c.ids[2], c.ids[3], c.ids[4], 1, 0, 0);
+        button.SendMessage(BM_SETCHECK, c.bChecked);
+        if (c.bHover)
+            MouseAt(button.m_hWnd, WM_MOUSEMOVE, 0, 35, 10);
+        CCanvas canvas(70, 20, kSentinel);
+        DrawInto(button, canvas, c.nState);
+        EXPECT_EQ(canvas.CountWrong([&](int, int) { return c.crFace; }), 0);
+    }
+}
+
+TEST_F(SkinButton, CaptionColourOffsetAndFocusRectangle)
+{
+    CSkinButton button;
+    Make(button, BS_PUSHBUTTON, 7, 10, "Ag");
+    CCanvas normal(70, 20, kSentinel), pressed(70, 20, kSentinel), disabled(70, 20, kSentinel),
+        focused(70, 20, kSentinel);
+    DrawInto(button, normal, 0);
+    DrawInto(button, pressed, ODS_SELECTED);
+    DrawInto(button, disabled, ODS_DISABLED | ODS_FOCUS);
+    RECT rc = normal.BoundsOtherThan(kNormal);
+    ::OffsetRect(&rc, 1, 1);
+    const RECT rcPressed = pressed.BoundsOtherThan(kPressed);
+    EXPECT_TRUE(::EqualRect(&rc, &rcPressed)) << "pressed caption one pixel right and down";
+    // Green or olive faces and red text have no blue: only a grey caption brings some in.
+    const auto bluePixels = [](const CCanvas& canvas) {
+        int n = 0;
+        for (int y = 0; y < 20; ++y)
+            for (int x = 0; x < 70; ++x)
+                n += GetBValue(canvas.Pixel(x, y)) != 0;
+        return n;
+    };
+    EXPECT_EQ(bluePixels(normal), 0);
+    EXPECT_GT(bluePixels(disabled), 0);
+    EXPECT_GT(disabled.BoundsOtherThan(kDisabled).left, 3) << "no focus rectangle when disabled";
+
+    ::SetWindowTextA(button.m_hWnd, "");
+    DrawInto(button, focused, ODS_FOCUS);
+    const RECT rcFocus = focused.BoundsOtherThan(kFocus), expected = {3, 3, 67, 17};
+    EXPECT_TRUE(::EqualRect(&rcFocus, &expected)) << "focus rectangle at the inset of 3";
+}
+
+TEST_F(SkinButton, KindFromTheStyleAndTheCheckBeforeTheParentHearsOfIt)
+{
+    const struct {
+        const char* name;
+        DWORD dwStyle;
+        std::vector<int> checks; // after each of three clicks, a double-click, then three space keys
+    } cases[] = {
+        {"push button", BS_PUSHBUTTON, {0, 0, 0, 0, 0, 0, 0}},
+        {"check box", BS_AUTOCHECKBOX, {1, 0, 1, 0, 1, 0, 1}},
+        {"radio button", BS_AUTORADIOBUTTON, {1, 1, 1, 1, 1, 1, 1}},
+        {"plain radio style: a push button", BS_RADIOBUTTON, {0, 0, 0, 0, 0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_parent.m_commands.clear();
+        CSkinButton button;
+        Make(button, c.dwStyle);
+        EXPECT_EQ(button.GetStyle() & BS_TYPEMASK, static_cast<DWORD>(BS_OWNERDRAW));
+        std::vector<int> checks;
+        for (int i = 0; i < 3; ++i) {
+            Click(button.m_hWnd);
+            checks.push_back(Check(button));
+            EXPECT_EQ(m_parent.m_commands.back().nCheck, checks.back()) << "the state the parent sees";
+        }
+        MouseAt(button.m_hWnd, WM_LBUTTONDBLCLK, MK_LBUTTON, 35, 10);
+        MouseAt(button.m_hWnd, WM_LBUTTONUP, 0, 35, 10);
+        checks.push_back(Check(button));
+        ::SetFocus(button.m_hWnd);
+        for (const LPARAM repeat : {LPARAM(1), LPARAM(1) | (1 << 30), LPARAM(1) | (1 << 30)}) {
+            button.SendMessage(WM_KEYDOWN, VK_SPACE, repeat);
+            checks.push_back(Check(button));
+        }
+        button.SendMessage(WM_KEYUP, VK_SPACE, LPARAM(1) | (3u << 30));
+        PumpUntil([] { return false; }, 50);
+        EXPECT_EQ(checks, c.checks);
+        EXPECT_EQ(m_parent.m_commands.size(), 5u) << "three clicks, a double-click as a click, the space key";
+        for (const auto& command : m_parent.m_commands)
+            EXPECT_EQ(command.nCode, static_cast<UINT>(BN_CLICKED));
+    }
+}
+
+TEST_F(SkinButton, CheckingARadioUnchecksTheRestOfItsGroup)
+{
+    CSkinButton radios[4];
+    for (int i = 0; i < 4; ++i) {
+        Make(radios[i], BS_AUTORADIOBUTTON, 101 + i, 10 + 75 * i);
+        radios[i].SendMessage(BM_SETCHECK, BST_CHECKED);
+        radios[i].SetRadioGroup(101, 103);
+    }
+    Click(radios[1].m_hWnd);
+    PumpUntil([] { return false; }, 50);
+    EXPECT_EQ(Check(radios[0]) + Check(radios[1]) * 2 + Check(radios[2]) * 4 + Check(radios[3]) * 8, 2 + 8);
+}
+
+TEST_F(SkinButton, ShapedButtonFollowsThePointerOverItsShape)
+{
+    // Mode 0: the window takes the image's size and shape; its first four columns are white.
+    CSkinButton button;
+    Make(button, BS_PUSHBUTTON);
+    button.SetBitmaps(IDB_TEST_SHAPE, IDB_TEST_SHAPE, 0, 0, 0, -3, 0, 0);
+    RECT rc;
+    ::GetWindowRect(button.m_hWnd, &rc);
+    EXPECT_EQ(rc.right - rc.left, 24);
+    EXPECT_EQ(rc.bottom - rc.top, 12);
+    MouseAt(button.m_hWnd, WM_LBUTTONDOWN, MK_LBUTTON, 12, 6);
+    const bool bPressed = Pushed(button);
+    MouseAt(button.m_hWnd, WM_MOUSEMOVE, MK_LBUTTON, 1, 6); // in the rectangle, outside the shape
+    const bool bOutside = Pushed(button);
+    MouseAt(button.m_hWnd, WM_MOUSEMOVE, MK_LBUTTON, 12, 6);
+    EXPECT_TRUE(bPressed && !bOutside && Pushed(button));
+    MouseAt(button.m_hWnd, WM_LBUTTONUP, 0, 12, 6);
+    EXPECT_EQ(m_parent.m_commands.size(), 1u);
+}
+
+LRESULT CALLBACK RecordRelay(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR ref)
+{
+    if (message == TTM_RELAYEVENT)
+        reinterpret_cast<std::vector<MSG>*>(ref)->push_back(*reinterpret_cast<const MSG*>(lParam));
+    return ::DefSubclassProc(hWnd, message, wParam, lParam);
+}
+
+TEST_F(SkinButton, MouseMessagesAreRelayedToTheTooltipWhichGoesWithTheButton)
+{
+    auto button = std::make_unique<CSkinButton>();
+    Make(*button, BS_PUSHBUTTON);
+    ASSERT_TRUE(button->SetTooltipText("取消升级"));
+    const HWND hTip = ::FindWindowA(TOOLTIPS_CLASSA, nullptr);
+    std::vector<MSG> relayed;
+    ::SetWindowSubclass(hTip, RecordRelay, 1, reinterpret_cast<DWORD_PTR>(&relayed));
+    MouseAt(button->m_hWnd, WM_LBUTTONDOWN, MK_LBUTTON, 35, 10);
+    MouseAt(button->m_hWnd, WM_MOUSEMOVE, MK_LBUTTON, -3, 7); // left of the button, which holds the capture
+    MouseAt(button->m_hWnd, WM_LBUTTONUP, 0, -3, 7);
+    ASSERT_EQ(relayed.size(), 3u);
+    EXPECT_EQ(relayed[1].message, static_cast<UINT>(WM_MOUSEMOVE));
+    EXPECT_EQ(relayed[1].hwnd, button->m_hWnd);
+    EXPECT_TRUE(relayed[1].pt.x == -3 && relayed[1].pt.y == 7);
+    ::RemoveWindowSubclass(hTip, RecordRelay, 1);
+    button.reset();
+    EXPECT_FALSE(::IsWindow(hTip));
+}
+
+BOOL CALLBACK CountWindow(HWND, LPARAM lParam)
+{
+    return ++*reinterpret_cast<int*>(lParam) > 0;
+}
+
+TEST_F(SkinButton, GalleryAndNoGdiObjectOrWindowLeftBehind)
+{
+    auto gallery = [&](bool bSave) {
+        CSkinButton buttons[9];
+        const char* captions[] = {"取消升级", "立即安装", "Pressed", "Hover", "Focus", "Checked", "", "", ""};
+        for (int i = 0; i < 9; ++i) {
+            Make(buttons[i], i == 5 ? BS_AUTOCHECKBOX : 0, 1 + i, 0, captions[i]);
+            buttons[i].SetWindowPos(nullptr, 5 + 80 * (i % 5), 10 + 40 * (i / 5), 0, 0,
+                                    SWP_NOSIZE | SWP_NOZORDER);
+        }
+        for (int i = 0; i < 2; ++i) {
+            buttons[i].SetBitmaps(IDB_BUTTON_SKIN, IDB_BUTTON_SKIN, IDB_BUTTON_SKIN, 0, IDB_BUTTON_SKIN, 1, 0,
+                                  0);
+            buttons[i].SetTextColor(i ? RGB(133, 146, 181) : kWhite);
+        }
+        buttons[1].EnableWindow(FALSE);
+        buttons[2].SetState(TRUE);
+        MouseAt(buttons[3].m_hWnd, WM_MOUSEMOVE, 0, 35, 10);
+        ::SetFocus(buttons[4].m_hWnd);
+        buttons[5].SetCheck(BST_CHECKED);
+        buttons[5].SetTooltipText("tip");
+        buttons[6].SetBitmaps(IDB_TEST_SHAPE, 0, 0, 0, 0, 0, 1, 0);
+        buttons[7].SetBitmaps(IDB_TEST_HALVES, 0, 0, 0, 0, 2, 0, 0);
+        buttons[8].SetBitmaps(IDB_TEST_HALVES, 0, 0, 0, 0, 1, 0, 0);
+        Click(buttons[6].m_hWnd, 12, 6);
+        ::RedrawWindow(m_parent.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        if (bSave) {
+            EXPECT_TRUE(SaveScreenshot(m_parent.m_hWnd, "skin_button_gallery.bmp"));
+        }
+    };
+    auto windows = [] {
+        int n = 0;
+        ::EnumThreadWindows(::GetCurrentThreadId(), CountWindow, reinterpret_cast<LPARAM>(&n));
+        return n;
+    };
+    gallery(true); // the first use may fill caches
+    const long nGdi = GdiObjectsInUse();
+    const int nWindows = windows();
+    for (int i = 0; i < 20; ++i)
+        gallery(false);
+    EXPECT_EQ(GdiObjectsInUse(), nGdi);
+    EXPECT_EQ(windows(), nWindows);
+}
+
+} // namespace
