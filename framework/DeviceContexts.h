@@ -81,11 +81,13 @@ public:
     }
 };
 
-// Selects an object into a DC and puts the previous one back into that same DC.
+// Selects an object into a DC and puts the previous one back into that same DC. Not
+// for regions: selecting one answers a region type, nothing to put back.
 class CSelectObject {
 public:
     CSelectObject(HDC hDC, HGDIOBJ hObject)
-        : m_hDC(hDC), m_hOld(hObject ? ::SelectObject(hDC, hObject) : nullptr)
+        : m_hDC(hDC),
+          m_hOld(hObject && ::GetObjectType(hObject) != OBJ_REGION ? ::SelectObject(hDC, hObject) : nullptr)
     {
     }
     ~CSelectObject()

@@ -14,13 +14,18 @@ const UINT_PTR kSubclassId = 0x46574E44;
 // window's first message, so no creation parameter is needed.
 thread_local CWnd* t_pWndInit = nullptr;
 
-// MinGW's import library lacks GetWindowSubclass: take it from the comctl32 that
-// the other subclass functions were imported from.
+// The comctl32 that runs our subclasses. Versions 5 and 6 may both be loaded, so it is
+// found from the window procedure the first subclass installed, not by name.
+HMODULE g_hSubclassModule = nullptr;
+
+// MinGW's import library lacks GetWindowSubclass: take it from that same comctl32.
 BOOL GetSubclassRefData(HWND hWnd, SUBCLASSPROC pfnSubclass, UINT_PTR uId, DWORD_PTR* pRefData)
 {
     using GetWindowSubclassFn = BOOL(WINAPI*)(HWND, SUBCLASSPROC, UINT_PTR, DWORD_PTR*);
-    static const GetWindowSubclassFn pfnGet = reinterpret_cast<GetWindowSubclassFn>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("comctl32.dll"), "GetWindowSubclass")));
+    static GetWindowSubclassFn pfnGet = nullptr;
+    if (!pfnGet && g_hSubclassModule)
+        pfnGet = reinterpret_cast<GetWindowSubclassFn>(
+            reinterpret_cast<void*>(::GetProcAddress(g_hSubclassModule, "GetWindowSubclass")));
     return pfnGet && pfnGet(hWnd, pfnSubclass, uId, pRefData);
 }
 } // namespace
@@ -71,12 +76,10 @@ BOOL CWnd::CreateEx(DWORD dwExStyle, const char* pszClassName, const char* pszWi
     WNDCLASSA wc;
     const bool bOurClass = ::GetClassInfoA(hInstance, pszClassName, &wc) && wc.lpfnWndProc == StartWndProc;
 
-    CWnd* const pPrevious = t_pWndInit;
-    if (bOurClass)
-        t_pWndInit = this;
+    CWnd* const pPrevious = bOurClass ? SetCreating(this) : t_pWndInit;
     HWND hWnd = ::CreateWindowExA(dwExStyle, pszClassName, pszWindowName, dwStyle, x, y, nWidth, nHeight,
                                   hWndParent, hMenuOrId, hInstance, lpParam);
-    t_pWndInit = pPrevious;
+    SetCreating(pPrevious);
     if (!hWnd)
         return FALSE;
     // A system class never saw our procedure: attach now.
@@ -142,7 +145,7 @@ LRESULT CWnd::Default()
 {
     if (!m_current.bChained)
         return 0;
-    return ::DefSubclassProc(m_hWnd, m_current.message, m_current.wParam, m_current.lParam);
+    return ::DefSubclassProc(m_current.hWnd, m_current.message, m_current.wParam, m_current.lParam);
 }
 
 LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam)
@@ -157,6 +160,15 @@ BOOL CWnd::Attach(HWND hWnd)
         m_hWnd = nullptr;
         return FALSE;
     }
+    // One of the two calls gives the procedure itself, the other a handle standing for
+    // it (which one depends on the system); only the procedure lies in a module.
+    for (const LONG_PTR proc :
+         {::GetWindowLongPtrW(hWnd, GWLP_WNDPROC), ::GetWindowLongPtrA(hWnd, GWLP_WNDPROC)}) {
+        if (!g_hSubclassModule)
+            ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS
+                                     | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                 reinterpret_cast<LPCSTR>(proc), &g_hSubclassModule);
+    }
     PreSubclassWindow();
     return TRUE;
 }
@@ -169,16 +181,28 @@ HWND CWnd::Detach()
     return hWnd;
 }
 
-LRESULT CALLBACK CWnd::StartWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
+CWnd* CWnd::SetCreating(CWnd* pWnd)
+{
+    CWnd* const pPrevious = t_pWndInit;
+    t_pWndInit = pWnd;
+    return pPrevious;
+}
+
+bool CWnd::AttachCreating(HWND hWnd)
 {
     CWnd* pWnd = t_pWndInit;
-    if (pWnd && !pWnd->m_hWnd && !FromHandle(hWnd)) {
-        t_pWndInit = nullptr;
-        if (pWnd->Attach(hWnd)) {
-            // The subclass now sits in front of this procedure: send the message through it.
-            auto chain = reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(hWnd, GWLP_WNDPROC));
-            return ::CallWindowProcA(chain, hWnd, message, wParam, lParam);
-        }
+    if (!pWnd || pWnd->m_hWnd || FromHandle(hWnd))
+        return false;
+    t_pWndInit = nullptr;
+    return pWnd->Attach(hWnd) != FALSE;
+}
+
+LRESULT CALLBACK CWnd::StartWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (AttachCreating(hWnd)) {
+        // The subclass now sits in front of this procedure: send the message through it.
+        auto chain = reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(hWnd, GWLP_WNDPROC));
+        return ::CallWindowProcA(chain, hWnd, message, wParam, lParam);
     }
     return ::DefWindowProcA(hWnd, message, wParam, lParam);
 }
@@ -187,18 +211,24 @@ LRESULT CALLBACK CWnd::SubclassProc(HWND hWnd, UINT message, WPARAM wParam, LPAR
                                     DWORD_PTR dwRefData)
 {
     CWnd* pWnd = reinterpret_cast<CWnd*>(dwRefData);
-    if (message == WM_NCDESTROY) {
-        // The last message: the window's own procedure still needs it, the object not.
-        pWnd->Detach();
-        return ::DefSubclassProc(hWnd, message, wParam, lParam);
+    if (message != WM_NCDESTROY)
+        return pWnd->Dispatch(message, wParam, lParam, true);
+    // The last message: the window's own procedure still needs it, the object not.
+    pWnd->Detach();
+    pWnd->m_hWndFinal = hWnd;
+    const LRESULT result = ::DefSubclassProc(hWnd, message, wParam, lParam);
+    if (pWnd->m_nDispatchDepth == 0) {
+        pWnd->m_hWndFinal = nullptr;
+        pWnd->OnFinalMessage(hWnd); // may delete the object
     }
-    return pWnd->Dispatch(message, wParam, lParam, true);
+    return result;
 }
 
 LRESULT CWnd::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, bool bChained)
 {
     const CurrentMessage previous = m_current; // handlers may send messages to themselves
-    m_current = CurrentMessage{message, wParam, lParam, bChained};
+    m_current = CurrentMessage{m_hWnd, message, wParam, lParam, bChained};
+    ++m_nDispatchDepth;
     LRESULT result = 0;
     try {
         if (!(bChained && ReflectToControl(message, wParam, lParam, &result)))
@@ -208,6 +238,11 @@ LRESULT CWnd::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, bool bChained
         result = 0;
     }
     m_current = previous;
+    if (--m_nDispatchDepth == 0 && m_hWndFinal) {
+        const HWND hWnd = m_hWndFinal;
+        m_hWndFinal = nullptr;
+        OnFinalMessage(hWnd); // may delete the object: nothing touches it afterwards
+    }
     return result;
 }
 

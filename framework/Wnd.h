@@ -5,7 +5,10 @@
 // procedure in the chain. A parent offers WM_DRAWITEM and its controls' WM_COMMAND
 // notifications to the control's object first (UM_REFLECT_*).
 // A window object lives on the thread that owns its window; it cannot be copied or
-// moved because the window holds its address.
+// moved because the window holds its address. A class with members destroys its
+// window in its own destructor (DestroyWindow), so no message reaches an object whose
+// members are already gone; an object may delete itself in OnFinalMessage, which runs
+// once the last message has been handled and nothing touches the object afterwards.
 #pragma once
 
 #include <windows.h>
@@ -93,9 +96,18 @@ protected:
     LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     // Runs once the object is attached, before it handles any message.
     virtual void PreSubclassWindow() {}
+    // Runs after WM_NCDESTROY, once the outermost message of the window has returned;
+    // the object is detached and may delete itself here.
+    virtual void OnFinalMessage(HWND) {}
+    // Attaches the object this thread is creating a window for, if any, to hWnd;
+    // true when it did.
+    static bool AttachCreating(HWND hWnd);
+    // Makes pWnd the thread's object being created; returns the previous one.
+    static CWnd* SetCreating(CWnd* pWnd);
 
 private:
     struct CurrentMessage {
+        HWND hWnd; // kept: a nested destroy clears m_hWnd, not where Default() goes
         UINT message;
         WPARAM wParam;
         LPARAM lParam;
@@ -110,5 +122,7 @@ private:
     BOOL Attach(HWND hWnd);
     HWND Detach();
 
-    CurrentMessage m_current = {0, 0, 0, false};
+    CurrentMessage m_current = {nullptr, 0, 0, 0, false};
+    int m_nDispatchDepth = 0;
+    HWND m_hWndFinal = nullptr; // set at WM_NCDESTROY until OnFinalMessage has run
 };

@@ -12,11 +12,16 @@ bash scripts/setup.sh >/dev/null
 work=$root/build/mutants
 src=$work/src
 build=$work/build
-# The working tree as it is, committed or not. Times are kept and the build directory
-# stays between runs, so only what changed is built again.
-rm -rf "$src"
+# The working tree as it is, committed or not. Only files whose content differs are
+# copied, so the kept build rebuilds what changed, a breakage left behind by an
+# interrupted run included.
 mkdir -p "$src"
-git ls-files -z --cached --others --exclude-standard | tar -c --ignore-failed-read --null -T - 2>/dev/null | tar -x -C "$src"
+git ls-files -z --cached --others --exclude-standard | while IFS= read -r -d '' f; do
+  if [ -f "$f" ] && ! cmp -s "$f" "$src/$f"; then
+    mkdir -p "$src/$(dirname "$f")"
+    cp "$f" "$src/$f"
+  fi
+done
 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" >/dev/null
@@ -33,7 +38,7 @@ unshare -n bash -c '
     wine_start
     trap wine_stop EXIT
     cd \"$2\"
-    ctest --timeout 180 >>\"$3\" 2>&1 || { echo \"the unbroken tree fails its tests: see $3\"; exit 2; }
+    ctest --output-on-failure --timeout 120 >>\"$3\" 2>&1 || { echo \"the unbroken tree fails its tests: see $3\"; exit 2; }
     python3 \"$0/scripts/mutants.py\" \"$1\" \"$2\" \"$3\" \"$4\"
   "
 ' "$root" "$src" "$build" "$log" "${1:-}"

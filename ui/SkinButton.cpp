@@ -20,7 +20,10 @@ CSkinButton::CSkinButton() : m_crText(::GetSysColor(COLOR_BTNTEXT))
     m_font.CreatePointFont(90, "Arial");
 }
 
-CSkinButton::~CSkinButton() = default;
+CSkinButton::~CSkinButton()
+{
+    DestroyWindow(); // while the members are whole
+}
 
 void CSkinButton::PreSubclassWindow()
 {

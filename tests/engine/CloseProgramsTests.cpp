@@ -3,6 +3,8 @@
 // a watcher thread while this thread, which owns the box's owner, pumps messages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "TestSupport.h"
 #include "engine/CloseRunningPrograms.h"
 
@@ -17,14 +19,6 @@ bool Running(HANDLE process)
     return WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
 }
 
-DWORD ExitCode(HANDLE process)
-{
-    DWORD code = STILL_ACTIVE;
-    WaitForSingleObject(process, 20000);
-    GetExitCodeProcess(process, &code);
-    return code;
-}
-
 bool Openable(DWORD id)
 {
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
@@ -35,148 +29,114 @@ class CloseRunningProgramsTest : public testing::Test {
 protected:
     ~CloseRunningProgramsTest() override
     {
-        for (HANDLE p : m_processes) {
+        for (HANDLE p : m_processes)
             TerminateProcess(p, 0xDEAD);
-            WaitForSingleObject(p, 20000);
-            CloseHandle(p);
-        }
+        while (!m_processes.empty())
+            Release(m_processes.back());
         DestroyWindow(m_owner);
         RemoveFolder(m_folder);
     }
-    HANDLE Start(const char* sub, const char* name, const char* args = "wait")
+    HANDLE Start(const std::string& sub, const char* name, const char* args = "wait")
     {
         HANDLE p = StartFake(m_folder + sub, name, args);
         EXPECT_NE(p, nullptr) << name;
-        if (p)
-            m_processes.push_back(p);
+        m_processes.push_back(p);
         return p;
     }
-    // Runs the closing on a worker thread; the watcher must be answering boxes.
-    bool Run(const std::string& moduleName)
+    // Closes the test's handle once the process has ended (ending it after a while
+    // if need be); its exit code, STILL_ACTIVE if it did not end.
+    DWORD Release(HANDLE process)
     {
+        m_processes.erase(std::remove(m_processes.begin(), m_processes.end(), process), m_processes.end());
+        DWORD code = STILL_ACTIVE;
+        if (WaitForSingleObject(process, 20000) == WAIT_OBJECT_0)
+            GetExitCodeProcess(process, &code);
+        else
+            TerminateProcess(process, 0xDEAD);
+        CloseHandle(process);
+        return code;
+    }
+    // Runs the closing on a worker thread while the watcher answers; the boxes shown.
+    std::vector<CBoxWatcher::Box> Run(const std::string& moduleName,
+                                      std::function<int(size_t)> answer = nullptr, size_t scripted = 0,
+                                      HANDLE fallback = nullptr)
+    {
+        CBoxWatcher watcher(answer, scripted, fallback);
         std::atomic<bool> done(false);
-        bool result = false;
         std::thread worker([&] {
-            result = CloseRunningPrograms(m_owner, moduleName);
+            EXPECT_TRUE(CloseRunningPrograms(m_owner, moduleName));
             done = true;
         });
         EXPECT_TRUE(PumpUntil([&] { return done.load(); }));
         worker.join();
-        return result;
-    }
-    // Closes the test's handle to an ended process and tells whether the process
-    // object then goes away: a handle the closing leaked would keep it.
-    bool GoneOnceReleased(HANDLE process)
-    {
-        const DWORD id = GetProcessId(process);
-        Release(process);
-        PumpUntil([&] { return !Openable(id); }, 10000);
-        return !Openable(id);
-    }
-    void Release(HANDLE process)
-    {
-        ExitCode(process);
-        m_processes.erase(std::find(m_processes.begin(), m_processes.end(), process));
-        CloseHandle(process);
+        return watcher.Boxes();
     }
 
     std::string m_folder = MakeTempFolder("close");
-    HWND m_owner = CreateWindowExA(0, "STATIC", "owner", WS_OVERLAPPED, 0, 0, 99, 99, nullptr, nullptr,
-                                   nullptr, nullptr);
+    HWND m_owner =
+        CreateWindowExA(0, "STATIC", "", WS_OVERLAPPED, 0, 0, 99, 99, nullptr, nullptr, nullptr, nullptr);
     std::vector<HANDLE> m_processes;
 };
 
-TEST_F(CloseRunningProgramsTest, AskedEverySecondUntilTheMainProgramIsGone)
+TEST_F(CloseRunningProgramsTest, MainProgramAskedEverySecondUntilItIsGone)
 {
     enum Step {
         No,
         Yes,
-        EndItThenNo
-    }; // the last: the user closes it, then answers
+        EndItThenNo,
+        EndBothThenNo
+    }; // the user closes programs, then answers
     const struct {
         const char* name;
-        const char* args;
+        const char* args;   // of the main program
+        const char* second; // a second instance, or null
         std::vector<Step> steps;
-        DWORD exitCode;
+        std::vector<int> runningWhenAsked;
+        std::vector<DWORD> exitCodes;
     } cases[] = {
-        {"ends within the grace second", "300", {}, 0},
-        {"no, no, yes", "wait", {No, No, Yes}, 1},
-        {"closed by the user, then no", "wait", {No, EndItThenNo}, 7},
+        {"ends within the grace second", "300", nullptr, {}, {}, {0}},
+        {"no, no, yes", "wait", nullptr, {No, No, Yes}, {1, 1, 1}, {1}},
+        {"closed by the user, then no", "wait", nullptr, {No, EndItThenNo}, {1, 1}, {7}},
+        {"names in any case, one after the other", "wait", "VANTOREL.EXE", {Yes, Yes}, {2, 1}, {1, 1}},
+        // The second instance is gone from the system before its turn: closed, not failed.
+        {"both closed while asked about the first", "wait", "Vantorel.exe", {EndBothThenNo}, {2}, {7, 7}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        HANDLE main = Start(c.name, "Vantorel.exe", c.args);
-        std::vector<bool> runningWhenAsked;
-        std::vector<CBoxWatcher::Box> boxes;
-        {
-            CBoxWatcher watcher(
-                [&](size_t i) {
-                    runningWhenAsked.push_back(Running(main));
-                    if (c.steps[i] == EndItThenNo) {
-                        TerminateProcess(main, 7);
-                        WaitForSingleObject(main, 20000);
-                    }
-                    return c.steps[i] == Yes ? IDYES : IDNO;
-                },
-                c.steps.size(), main);
-            EXPECT_TRUE(Run(kCopy));
-            boxes = watcher.Boxes();
-        }
+        HANDLE main = Start(std::string(c.name) + " a", "Vantorel.exe", c.args);
+        HANDLE second = c.second ? Start(std::string(c.name) + " b", c.second) : nullptr;
+        const DWORD ids[] = {GetProcessId(main), second ? GetProcessId(second) : 0};
+        std::vector<int> running;
+        std::vector<DWORD> codes;
+        const auto boxes = Run(
+            kCopy,
+            [&](size_t i) {
+                running.push_back(Running(main) + (second && Running(second)));
+                if (c.steps[i] == EndItThenNo || c.steps[i] == EndBothThenNo)
+                    TerminateProcess(main, 7);
+                if (c.steps[i] == EndBothThenNo) {
+                    TerminateProcess(second, 7);
+                    codes = {Release(main), Release(second)};
+                    // The instance asked about stays open; the other goes a little later.
+                    PumpUntil([&] { return !Openable(ids[1]); }, 10000);
+                }
+                return c.steps[i] == Yes ? IDYES : IDNO;
+            },
+            c.steps.size(), main);
         EXPECT_EQ(boxes.size(), c.steps.size());
         for (const auto& box : boxes) {
             EXPECT_EQ(box.text, kText);
             EXPECT_EQ(box.owner, m_owner);
             EXPECT_TRUE(box.yesNoOnly);
         }
-        EXPECT_EQ(runningWhenAsked, std::vector<bool>(c.steps.size(), true));
-        EXPECT_EQ(ExitCode(main), c.exitCode);
+        EXPECT_EQ(running, c.runningWhenAsked);
+        // Closing the test's handles frees the processes unless the closing leaked one.
+        for (HANDLE p : {main, second})
+            if (std::count(m_processes.begin(), m_processes.end(), p))
+                codes.push_back(Release(p));
+        EXPECT_EQ(codes, c.exitCodes);
+        EXPECT_TRUE(PumpUntil([&] { return !Openable(ids[0]) && !Openable(ids[1]); }, 10000));
     }
-}
-
-TEST_F(CloseRunningProgramsTest, InstancesInAnyCaseOneAfterTheOther)
-{
-    HANDLE first = Start("a", "Vantorel.exe"), second = Start("b", "VANTOREL.EXE");
-    std::vector<int> runningWhenAsked;
-    {
-        CBoxWatcher watcher(
-            [&](size_t) {
-                runningWhenAsked.push_back(Running(first) + Running(second));
-                return IDYES;
-            },
-            2, first);
-        EXPECT_TRUE(Run(kCopy));
-    }
-    EXPECT_EQ(runningWhenAsked, (std::vector<int>{2, 1}));
-    EXPECT_EQ(ExitCode(first), 1u);
-    EXPECT_EQ(ExitCode(second), 1u);
-    EXPECT_TRUE(GoneOnceReleased(first));
-    EXPECT_TRUE(GoneOnceReleased(second));
-}
-
-TEST_F(CloseRunningProgramsTest, InstanceThatEndedMeanwhileCountsAsClosed)
-{
-    // Asked about the first instance, the user closes both; the second is gone from
-    // the system before its turn.
-    HANDLE first = Start("a", "Vantorel.exe"), second = Start("b", "Vantorel.exe");
-    const DWORD ids[] = {GetProcessId(first), GetProcessId(second)};
-    size_t asked = 0;
-    {
-        CBoxWatcher watcher(
-            [&](size_t) {
-                for (HANDLE p : {first, second}) {
-                    TerminateProcess(p, 7);
-                    Release(p);
-                }
-                // The instance asked about stays open; the other goes a little later.
-                PumpUntil([&] { return !Openable(ids[0]) || !Openable(ids[1]); }, 10000);
-                return IDNO;
-            },
-            1, nullptr);
-        EXPECT_TRUE(Run(kCopy));
-        asked = watcher.Boxes().size();
-    }
-    EXPECT_EQ(asked, 1u);
-    EXPECT_FALSE(Openable(ids[0]) && Openable(ids[1]));
 }
 
 TEST_F(CloseRunningProgramsTest, InstalledUpdaterIsEndedWithoutAsking)
@@ -186,31 +146,21 @@ TEST_F(CloseRunningProgramsTest, InstalledUpdaterIsEndedWithoutAsking)
     const struct {
         const char* moduleName;
         bool ended;
-    } cases[] = {{"Module_Client_Updater_BAK.exe", true},
-                 {"MODULE_CLIENT_UPDATER_BAK.EXE", true},
-                 {"upd.exe", false},
-                 {"_BK.exe", false},
-                 {"u", false},
-                 {"", false}};
-    int n = 0;
+    } cases[] = {{kCopy, true},      {"MODULE_CLIENT_UPDATER_BAK.EXE", true},
+                 {"upd.exe", false}, {"_BK.exe", false},
+                 {"u", false},       {"", false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.moduleName);
-        const std::string sub = std::to_string(++n);
-        HANDLE installed = Start(sub.c_str(), "Module_Client_Updater.exe");
-        HANDLE copy = Start(sub.c_str(), kCopy);
-        HANDLE lookalike = Start(sub.c_str(), "Vantorel.exe.exe");
-        size_t asked = 0;
-        {
-            CBoxWatcher watcher([](size_t) { return IDNO; }, 0, lookalike);
-            EXPECT_TRUE(Run(c.moduleName));
-            asked = watcher.Boxes().size();
-        }
-        EXPECT_EQ(asked, 0u);
+        const std::string sub = std::to_string(&c - cases);
+        HANDLE installed = Start(sub, "Module_Client_Updater.exe"), copy = Start(sub, kCopy);
+        HANDLE lookalike = Start(sub, "Vantorel.exe.exe");
+        EXPECT_TRUE(Run(c.moduleName, nullptr, 0, lookalike).empty());
         EXPECT_EQ(!Running(installed), c.ended);
         EXPECT_TRUE(Running(copy));
         if (c.ended) {
-            EXPECT_EQ(ExitCode(installed), 1u);
-            EXPECT_TRUE(GoneOnceReleased(installed));
+            const DWORD id = GetProcessId(installed);
+            EXPECT_EQ(Release(installed), 1u);
+            EXPECT_TRUE(PumpUntil([&] { return !Openable(id); }, 10000)) << "a handle was leaked";
         }
     }
 }

@@ -6,31 +6,23 @@
 #include "TestSupport.h"
 #include "engine/UpdateEngine.h"
 
+#include <algorithm>
+#include <memory>
+
 namespace {
 
 using Messages = std::vector<Posted>;
-
-Posted Info(WPARAM phase, LPARAM result = 0)
-{
-    return {UM_INFO_STATE, phase, result};
-}
-Posted Package(WPARAM phase, LPARAM result = 0)
-{
-    return {UM_PACKAGE_STATE, phase, result};
-}
-Posted Error(WPARAM phase)
-{
-    return {UM_UPDATE_ERROR, phase, 0};
-}
-Posted Result(WPARAM phase)
-{
-    return {UM_UPDATE_RESULT, phase, 0};
-}
 Messages operator+(Messages a, const Messages& b)
 {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
+const auto Info = [](WPARAM phase, LPARAM result = 0) { return Messages{{UM_INFO_STATE, phase, result}}; };
+const auto Package = [](WPARAM phase, LPARAM result = 0) {
+    return Messages{{UM_PACKAGE_STATE, phase, result}};
+};
+const auto Error = [](WPARAM phase) { return Messages{{UM_UPDATE_ERROR, phase, 0}}; };
+const auto Result = [](WPARAM phase) { return Messages{{UM_UPDATE_RESULT, phase, 0}}; };
 // The transfer phases of a download that got as far as `last`.
 Messages Transfer(WPARAM last = 30)
 {
@@ -39,26 +31,19 @@ Messages Transfer(WPARAM last = 30)
         m.push_back({UM_TRANSFER_STATE, p, 0});
     return m;
 }
-const Messages kInfoOk = Messages{Info(0)} + Transfer() + Messages{Info(10)};
-const Messages kFirstPackage = kInfoOk + Messages{Package(0)} + Transfer() + Messages{Package(10)};
+const Messages kInfoOk = Info(0) + Transfer() + Info(10);
+const Messages kDownloaded = Transfer() + Package(10);
 
 std::string Url(const std::string& name)
 {
     return "http://127.0.0.1/download/" + name;
-}
-std::string PackageList(const std::vector<std::string>& urls)
-{
-    std::string text = "Vantorel update\n1.2.3\n\nupdate_files:\n";
-    for (const std::string& u : urls)
-        text += u + "\n";
-    return text;
 }
 
 class UpdateWorker : public testing::Test {
 protected:
     void SetUp() override
     {
-        WSADATA wsa; // what Init does
+        WSADATA wsa; // as Init does
         WSAStartup(MAKEWORD(2, 2), &wsa);
         const char* www = getenv("E2E_WWW");
         ASSERT_NE(www, nullptr) << "run through ctest: the nginx fixture sets E2E_WWW";
@@ -68,31 +53,46 @@ protected:
     }
     ~UpdateWorker() override
     {
-        WSACleanup();
         for (const std::string& f : m_published)
             DeleteFileA(f.c_str());
         RemoveFolder(m_folder);
+        WSACleanup();
     }
     void Publish(const std::string& name, const std::string& bytes)
     {
         WriteFileBytes(m_www + name, bytes);
         m_published.push_back(m_www + name);
     }
-    // Starts a run as Init would have set it up, after a cancel that Start must
-    // clear, and pumps until the worker ends; returns what it posted.
-    Messages Run(CUpdateEngine& engine, const std::string& infoName = "update_info.php")
+    void PublishList(const std::vector<std::string>& urls)
     {
-        engine.m_strFolder = m_folder;
-        engine.m_strModuleName = "Module_Client_Updater_BAK.exe";
-        engine.m_strInfoUrl = Url(infoName) + "?v=01020003";
-        engine.m_hNotifyWnd = m_recorder.Window();
-        engine.m_bCancel = true;
-        m_exitCode = 99;
-        EXPECT_EQ(engine.Start(), 0);
-        EXPECT_TRUE(
-            PumpUntil([&] { return WaitForSingleObject(engine.m_hThread, 0) == WAIT_OBJECT_0; }, 60000));
-        GetExitCodeThread(engine.m_hThread, &m_exitCode);
+        std::string text = "Vantorel update\n1.2.3\n\nupdate_files:\n";
+        for (const std::string& u : urls)
+            text += u + "\n";
+        Publish("update_info.php", text);
+    }
+    // A fresh engine set up as Init would (one run per engine), after a cancel that
+    // Start must clear.
+    CUpdateEngine& NewEngine(const std::string& info = "update_info.php")
+    {
+        m_engine = std::make_unique<CUpdateEngine>();
+        m_engine->m_strFolder = m_folder;
+        m_engine->m_strModuleName = "Module_Client_Updater_BAK.exe";
+        m_engine->m_strInfoUrl = Url(info + "?v=01020003");
+        m_engine->m_hNotifyWnd = m_recorder.Window();
+        m_engine->m_bCancel = true;
+        return *m_engine;
+    }
+    // Runs a new engine until the worker ends; what it posted.
+    Messages Run(const std::string& info = "update_info.php")
+    {
+        EXPECT_EQ(NewEngine(info).Start(), 0);
+        EXPECT_TRUE(Ended());
+        GetExitCodeThread(m_engine->m_hThread, &m_exitCode);
         return m_recorder.Take();
+    }
+    bool Ended()
+    {
+        return PumpUntil([&] { return WaitForSingleObject(m_engine->m_hThread, 0) == WAIT_OBJECT_0; }, 60000);
     }
     std::string PackagesRun()
     {
@@ -100,9 +100,10 @@ protected:
         DeleteFileA((m_folder + "ran.log").c_str());
         return log;
     }
-    std::string UpdateFolder() const { return m_folder + "update_files"; }
+    bool FolderLeft() const { return FileExists(m_folder + "update_files"); }
 
     CRecorder m_recorder;
+    std::unique_ptr<CUpdateEngine> m_engine;
     std::string m_www; // nginx's /download/ folder, as a Windows path
     std::string m_folder = MakeTempFolder("worker");
     std::vector<std::string> m_published;
@@ -113,106 +114,74 @@ TEST_F(UpdateWorker, RunsThatEndAtTheVerdict)
 {
     const struct {
         const char* info; // null: the update-info URL answers 404
-        Messages tail;
+        Messages messages;
         DWORD exitCode;
     } cases[] = {
-        {"a\nb\nc\nlatest\n", {Result(0)}, 0},
-        {"a\r\nb\r\nc\r\ntoo_old\r\n", {Result(10)}, 0},
-        {"a\nb\nc\nLatest\n", {Error(10)}, 1},
-        {"a\nb\nc\nlatest", {Error(10)}, 1},
-        {nullptr, {}, 1},
+        {"a\nb\nc\nlatest\n", kInfoOk + Result(0), 0},
+        {"a\r\nb\r\nc\r\ntoo_old\r\n", kInfoOk + Result(10), 0},
+        {"a\nb\nc\nLatest\n", kInfoOk + Error(10), 1},
+        {"a\nb\nc\nlatest", kInfoOk + Error(10), 1},
+        {nullptr, Info(0) + Transfer(10) + Info(20, 404), 1},
     };
-    CUpdateEngine engine;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.info ? c.info : "404");
-        // Leftovers of an earlier run go first.
-        CreateDirectoryA(UpdateFolder().c_str(), nullptr);
-        CreateDirectoryA((UpdateFolder() + "\\sub").c_str(), nullptr);
-        WriteFileBytes(UpdateFolder() + "\\sub\\stale.exe", "old");
+        // What an earlier run left goes first.
+        CreateDirectoryA((m_folder + "update_files").c_str(), nullptr);
+        CreateDirectoryA((m_folder + "update_files\\sub").c_str(), nullptr);
         Publish("update_info.php", c.info ? c.info : "");
-        CUpdateEngine fresh; // one run per engine
-        const Messages expected =
-            c.info ? kInfoOk + c.tail : Messages{Info(0)} + Transfer(10) + Messages{Info(20, 404)};
-        EXPECT_EQ(Run(fresh, c.info ? "update_info.php" : "missing.php"), expected);
+        EXPECT_EQ(Run(c.info ? "update_info.php" : "missing.php"), c.messages);
         EXPECT_EQ(m_exitCode, c.exitCode);
-        EXPECT_FALSE(FileExists(UpdateFolder() + "\\sub"));
-        EXPECT_EQ(FileExists(UpdateFolder()), !c.info) << "only a failed update-info download leaves it";
+        EXPECT_FALSE(FileExists(m_folder + "update_files\\sub"));
+        EXPECT_EQ(FolderLeft(), !c.info) << "only a failed update-info download leaves it";
     }
-    Run(engine);
-    const HANDLE first = engine.m_hThread;
-    EXPECT_EQ(engine.Start(), 1);
-    EXPECT_EQ(engine.m_hThread, first);
+    // A leftover that cannot be removed, in the folder the 404 left.
+    HANDLE busy = CreateFileA((m_folder + "update_files\\busy").c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, 0, nullptr);
+    EXPECT_EQ(Run(), Error(0));
+    CloseHandle(busy);
+    const HANDLE thread = m_engine->m_hThread;
+    EXPECT_EQ(m_engine->Start(), 1) << "one run per engine";
+    EXPECT_EQ(m_engine->m_hThread, thread);
 }
 
-// The main program runs throughout and the question box is answered Yes: it must be
-// closed only when every package has been downloaded.
-TEST_F(UpdateWorker, PackagesRunOnlyWhenAllArrived)
+// The main program runs throughout and the question box is answered Yes: it is
+// closed only once every package has arrived.
+TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrived)
 {
-    const std::string package = ReadFileBytes(ExeFolder() + "fake_noversion.exe");
-    for (const char* name : {"a.exe", "b_first.exe", "a_second.exe"})
-        Publish(name, package);
+    for (const char* name : {"a.exe", "b.exe"})
+        Publish(name, ReadFileBytes(ExeFolder() + "fake_noversion.exe"));
     Publish("readme.exe", "only text\r\n");
     const struct {
         std::vector<std::string> urls;
-        Messages tail;
+        Messages tail; // after the package phase began
         const char* ran;
-        bool closed;
     } cases[] = {
-        {{Url("b_first.exe"), "", Url("a_second.exe")},
-         Messages{Package(0)} + Transfer() + Messages{Package(10)} + Transfer()
-             + Messages{Package(10), Result(20)},
-         "b_first.exe\na_second.exe\n",
-         true},
-        {{}, {Package(0), Result(20)}, "", true},
-        {{Url("a.exe"), Url("readme.exe")},
-         Messages{Package(0)} + Transfer() + Messages{Package(10)} + Transfer()
-             + Messages{Package(10), Error(20)},
-         "a.exe\n",
-         true},
-        {{Url("a.exe"), Url("missing.exe")},
-         Messages{Package(0)} + Transfer() + Messages{Package(10)} + Transfer(10)
-             + Messages{Package(20, 404)},
-         "",
-         false},
+        {{Url("b.exe"), "", Url("a.exe")}, kDownloaded + kDownloaded + Result(20), "b.exe\na.exe\n"},
+        {{}, Result(20), ""},
+        {{Url("a.exe"), Url("readme.exe")}, kDownloaded + kDownloaded + Error(20), "a.exe\n"},
+        {{Url("a.exe"), Url("missing.exe")}, kDownloaded + Transfer(10) + Package(20, 404), nullptr},
         // No file name, or one that would leave the download folder.
-        {{Url("a.exe"), Url("")},
-         Messages{Package(0)} + Transfer() + Messages{Package(10), Error(10)},
-         "",
-         false},
-        {{Url("a.exe"), Url("..\\..\\evil.exe")},
-         Messages{Package(0)} + Transfer() + Messages{Package(10), Error(10)},
-         "",
-         false},
-        {{Url("a.exe"), Url("c:evil.exe")},
-         Messages{Package(0)} + Transfer() + Messages{Package(10), Error(10)},
-         "",
-         false},
-        {{Url("a.exe"), Url("x/..")},
-         Messages{Package(0)} + Transfer() + Messages{Package(10), Error(10)},
-         "",
-         false},
-        {{Url("a.exe"), Url(".")},
-         Messages{Package(0)} + Transfer() + Messages{Package(10), Error(10)},
-         "",
-         false},
+        {{Url("a.exe"), Url("")}, kDownloaded + Error(10), nullptr},
+        {{Url("a.exe"), Url("..\\..\\evil.exe")}, kDownloaded + Error(10), nullptr},
+        {{Url("a.exe"), Url("c:evil.exe")}, kDownloaded + Error(10), nullptr},
+        {{Url("a.exe"), Url("x/..")}, kDownloaded + Error(10), nullptr},
+        {{Url("a.exe"), Url(".")}, kDownloaded + Error(10), nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.urls.empty() ? "no packages" : c.urls.back());
         HANDLE main = StartFake(m_folder + "app", "Vantorel.exe");
-        ASSERT_NE(main, nullptr);
-        Publish("update_info.php", PackageList(c.urls));
-        CUpdateEngine engine;
+        PublishList(c.urls);
         size_t asked = 0;
         {
             CBoxWatcher watcher([](size_t) { return IDYES; }, 1, main);
-            EXPECT_EQ(Run(engine), kInfoOk + c.tail);
+            EXPECT_EQ(Run(), kInfoOk + Package(0) + c.tail);
             asked = watcher.Boxes().size();
         }
         EXPECT_EQ(m_exitCode, c.tail.back().message == UM_UPDATE_RESULT ? 0u : 1u);
-        EXPECT_EQ(PackagesRun(), c.ran);
-        EXPECT_EQ(asked, c.closed ? 1u : 0u);
-        EXPECT_EQ(WaitForSingleObject(main, 0) == WAIT_OBJECT_0, c.closed);
-        EXPECT_FALSE(FileExists(UpdateFolder()));
+        EXPECT_EQ(PackagesRun(), c.ran ? c.ran : "");
+        EXPECT_EQ(asked, c.ran ? 1u : 0u);
+        EXPECT_EQ(WaitForSingleObject(main, 0), c.ran ? WAIT_OBJECT_0 : static_cast<DWORD>(WAIT_TIMEOUT));
+        EXPECT_FALSE(FolderLeft());
         EXPECT_FALSE(FileExists(m_folder + "evil.exe"));
         TerminateProcess(main, 0);
         WaitForSingleObject(main, 20000);
@@ -224,45 +193,28 @@ TEST_F(UpdateWorker, CancelDuringTheSecondOfThreePackagesClosesAndRunsNothing)
 {
     CTestServer slow("127.0.0.12");
     const std::string package = ReadFileBytes(ExeFolder() + "fake_noversion.exe");
-    const std::string response =
-        "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(package.size()) + "\r\n\r\n" + package;
-    slow.Queue({response});
-    slow.Queue({response, 0, 4000});
-    slow.Queue({response});
-    Publish("update_info.php",
-            PackageList({"http://127.0.0.12/a.exe", "http://127.0.0.12/b.exe", "http://127.0.0.12/c.exe"}));
+    const std::string reply =
+        "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(package.size()) + "\r\n\r\n";
+    for (size_t pauseAt : {std::string::npos, size_t(4000), std::string::npos})
+        slow.Queue({reply + package, 0, pauseAt});
+    PublishList({"http://127.0.0.12/a.exe", "http://127.0.0.12/b.exe", "http://127.0.0.12/c.exe"});
     HANDLE main = StartFake(m_folder + "app", "Vantorel.exe");
     CBoxWatcher watcher([](size_t) { return IDYES; }, 1, main);
-    CUpdateEngine engine;
-    engine.m_strFolder = m_folder;
-    engine.m_strModuleName = "Module_Client_Updater_BAK.exe";
-    engine.m_strInfoUrl = Url("update_info.php");
-    engine.m_hNotifyWnd = m_recorder.Window();
+    CUpdateEngine& engine = NewEngine();
     ASSERT_EQ(engine.Start(), 0);
-    ASSERT_TRUE(PumpUntil([&] { return slow.Paused() == 1 && engine.m_nReceived > 1000; }));
+    // The counters are reset before the second request is sent.
+    ASSERT_TRUE(PumpUntil([&] { return slow.Requests().size() == 2 && engine.m_nReceived > 1000; }));
     engine.m_bCancel = true; // what quitting does
     slow.Resume();
-    EXPECT_TRUE(PumpUntil([&] { return WaitForSingleObject(engine.m_hThread, 0) == WAIT_OBJECT_0; }));
-    EXPECT_EQ(m_recorder.Take(), kFirstPackage + Transfer(20) + Messages{Package(20, DOWNLOAD_CANCELLED)});
+    EXPECT_TRUE(Ended());
+    EXPECT_EQ(m_recorder.Take(), kInfoOk + Package(0) + kDownloaded + Transfer(20) + Package(20, -3));
     EXPECT_EQ(PackagesRun(), "");
     EXPECT_EQ(slow.Requests().size(), 2u) << "c.exe is never asked for";
     EXPECT_TRUE(watcher.Boxes().empty());
     EXPECT_EQ(WaitForSingleObject(main, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    EXPECT_FALSE(FileExists(UpdateFolder()));
+    EXPECT_FALSE(FolderLeft());
     TerminateProcess(main, 0);
     CloseHandle(main);
-}
-
-TEST_F(UpdateWorker, LeftoverFolderInUse)
-{
-    CreateDirectoryA(UpdateFolder().c_str(), nullptr);
-    HANDLE busy = CreateFileA((UpdateFolder() + "\\busy.exe").c_str(), GENERIC_WRITE, 0, nullptr,
-                              CREATE_ALWAYS, 0, nullptr);
-    Publish("update_info.php", "a\nb\nc\nlatest\n");
-    CUpdateEngine engine;
-    EXPECT_EQ(Run(engine), Messages{Error(0)});
-    EXPECT_EQ(m_exitCode, 1u);
-    CloseHandle(busy);
 }
 
 } // namespace

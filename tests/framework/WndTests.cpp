@@ -2,11 +2,14 @@
 // messages, the exception guard, reflection; GDI ownership and scoped DCs.
 #include "TestWindows.h"
 #include "framework/Button.h"
+#include "framework/Dialog.h"
+#include "framework/WinApp.h"
 #include "framework/DeviceContexts.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 
 namespace {
@@ -166,6 +169,113 @@ TEST(DeviceContexts, ScopesAndGuardsPutBackWhatWasSelectedOnTheirOwnDc)
     }
     CClientDC dc(wnd.m_hWnd);
     EXPECT_EQ(::GetCurrentObject(dc, OBJ_FONT), hBefore);
+}
+
+} // namespace
+
+namespace {
+
+// Deletes itself in its final-message hook, after destroying its window from inside
+// one of its own handlers.
+class CSelfDeleting : public CWnd {
+public:
+    static std::vector<std::string> s_events;
+    ~CSelfDeleting() override { s_events.push_back("deleted"); }
+
+protected:
+    LRESULT WindowProc(UINT message, WPARAM, LPARAM) override
+    {
+        if (message == WM_CLOSE) {
+            DestroyWindow();
+            s_events.push_back(m_hWnd ? "still attached" : "handler done");
+            return Default(); // the window is gone; this must not reach a null window
+        }
+        return Default();
+    }
+    void OnFinalMessage(HWND) override
+    {
+        s_events.push_back("final");
+        delete this;
+    }
+};
+std::vector<std::string> CSelfDeleting::s_events;
+
+// Destroys its window in its own destructor, as classes with members do; a child
+// member's destruction would otherwise reach its handler.
+class CWithMembers : public CWnd {
+public:
+    static int s_nLate; // messages handled once the destructor had begun
+    static bool s_bDestructing;
+    CWnd m_child;
+    ~CWithMembers() override
+    {
+        DestroyWindow();
+        s_bDestructing = true;
+    }
+
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
+    {
+        s_nLate += s_bDestructing;
+        return CWnd::WindowProc(message, wParam, lParam);
+    }
+};
+int CWithMembers::s_nLate = 0;
+bool CWithMembers::s_bDestructing = false;
+
+TEST(Teardown, FinalMessageAfterTheOutermostHandlerAndNothingAfterTheDestructor)
+{
+    auto* pWnd = new CSelfDeleting;
+    ASSERT_TRUE(
+        pWnd->CreateEx(0, CWnd::RegisterWndClass(0).c_str(), "", WS_POPUP, 0, 0, 9, 9, nullptr, nullptr));
+    ::SendMessageA(pWnd->m_hWnd, WM_CLOSE, 0, 0);
+    EXPECT_EQ(CSelfDeleting::s_events, (std::vector<std::string>{"handler done", "final", "deleted"}));
+
+    {
+        CWithMembers holder;
+        ASSERT_TRUE(holder.CreateEx(0, CWnd::RegisterWndClass(0).c_str(), "", WS_POPUP, 0, 0, 9, 9, nullptr,
+                                    nullptr));
+        ASSERT_TRUE(holder.m_child.CreateEx(0, "BUTTON", "", WS_CHILD, 0, 0, 9, 9, holder.m_hWnd, nullptr));
+    }
+    EXPECT_TRUE(CWithMembers::s_bDestructing);
+    EXPECT_EQ(CWithMembers::s_nLate, 0);
+}
+
+class CTestDialog : public CDialog {
+public:
+    int m_nInits = 0;
+    bool m_bAttachedAtInit = false;
+
+protected:
+    BOOL OnInitDialog() override
+    {
+        ++m_nInits;
+        m_bAttachedAtInit = FromHandle(m_hWnd) == this;
+        return TRUE;
+    }
+};
+
+TEST(DialogAndApplication, InitDialogThroughTheObjectAndTabThroughTheLoop)
+{
+    CTestDialog dlg;
+    ASSERT_TRUE(dlg.Create(101));
+    EXPECT_EQ(dlg.m_nInits, 1);
+    EXPECT_TRUE(dlg.m_bAttachedAtInit);
+    const HWND hEdit = ::GetDlgItem(dlg.m_hWnd, 1001), hButton = ::GetDlgItem(dlg.m_hWnd, 1002);
+    EXPECT_EQ(::GetFocus(), hEdit);
+
+    CWinApp app;
+    app.m_pMainWnd = &dlg;
+    ::PostMessageA(hEdit, WM_KEYDOWN, VK_TAB, 0);
+    ::PostQuitMessage(7);
+    EXPECT_EQ(app.Run(), 7);
+    EXPECT_EQ(::GetFocus(), hButton);
+
+    struct CFailingApp : CWinApp {
+        BOOL InitInstance() override { throw std::runtime_error("no memory"); }
+    } failing;
+    EXPECT_NE(failing.Main(nullptr, "1"), 0) << "no exception leaves the entry point";
+    EXPECT_STREQ(failing.m_lpCmdLine, "1");
 }
 
 } // namespace

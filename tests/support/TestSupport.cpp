@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-
 #include <fstream>
 #include <sstream>
 
@@ -30,12 +29,10 @@ std::string MakeTempFolder(const char* prefix)
 
 void RemoveFolder(const std::string& folder)
 {
-    std::string from = folder.substr(0, folder.find_last_not_of('\\') + 1);
-    from.push_back('\0'); // double-NUL-ended list
-    SHFILEOPSTRUCTA op = {};
-    op.wFunc = FO_DELETE;
-    op.pFrom = from.c_str();
-    op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+    std::string from = folder.substr(0, folder.find_last_not_of('\\') + 1) + '\0'; // double-NUL-ended
+    SHFILEOPSTRUCTA op = {
+        nullptr, FO_DELETE, from.c_str(), nullptr, FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI,
+        FALSE,   nullptr,   nullptr};
     ::SHFileOperationA(&op);
 }
 
@@ -58,11 +55,9 @@ void WriteFileBytes(const std::string& path, const std::string& bytes)
 
 bool PumpUntil(const std::function<bool()>& done, DWORD ms)
 {
-    const DWORD start = ::GetTickCount();
-    while (!done() && ::GetTickCount() - start < ms) {
+    for (const DWORD start = ::GetTickCount(); !done() && ::GetTickCount() - start < ms;) {
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        MSG msg;
-        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        for (MSG msg; ::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);) {
             ::TranslateMessage(&msg);
             ::DispatchMessageA(&msg);
         }
@@ -70,31 +65,27 @@ bool PumpUntil(const std::function<bool()>& done, DWORD ms)
     return done();
 }
 
-CRecorder::CRecorder()
-{
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = Proc;
-    wc.lpszClassName = "TestRecorder";
-    ::RegisterClassA(&wc); // a second registration fails harmlessly
-    m_hWnd =
-        ::CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    ::SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-}
-
 LRESULT CALLBACK CRecorder::Proc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     auto* self = reinterpret_cast<CRecorder*>(::GetWindowLongPtrA(hWnd, GWLP_USERDATA));
-    if (self && message >= WM_USER && message < 0x8000) {
+    if (self && message >= WM_USER && message < 0x8000)
         self->m_seen.push_back({message, wParam, lParam});
-        return 0;
-    }
     return ::DefWindowProcA(hWnd, message, wParam, lParam);
+}
+
+CRecorder::CRecorder()
+{
+    WNDCLASSA wc = {};
+    wc.lpszClassName = "TestRecorder";
+    wc.lpfnWndProc = Proc;
+    ::RegisterClassA(&wc); // a second registration fails harmlessly
+    m_hWnd = ::CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ::SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
 std::vector<Posted> CRecorder::Take()
 {
-    MSG msg;
-    while (::PeekMessageA(&msg, m_hWnd, 0, 0, PM_REMOVE))
+    for (MSG msg; ::PeekMessageA(&msg, m_hWnd, 0, 0, PM_REMOVE);)
         ::DispatchMessageA(&msg);
     std::vector<Posted> seen;
     seen.swap(m_seen);
@@ -114,10 +105,10 @@ HANDLE StartFake(const std::string& folder, const std::string& name, const char*
                              &pi))
         return nullptr;
     ::CloseHandle(pi.hThread);
-    // Wine lists a new process in snapshots a moment after it is created.
+    // Programs are found by a process snapshot: wait until the new one is in it.
     PumpUntil(
         [&] {
-            HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+            const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
             PROCESSENTRY32 entry = {};
             entry.dwSize = sizeof entry;
             bool listed = false;
@@ -132,37 +123,33 @@ HANDLE StartFake(const std::string& folder, const std::string& name, const char*
 }
 
 CBoxWatcher::CBoxWatcher(std::function<int(size_t)> answer, size_t scripted, HANDLE fallback)
-    : m_answer(std::move(answer)), m_scripted(scripted), m_fallback(fallback)
+    : m_thread([this, answer, scripted, fallback] {
+          // "请关闭Vantorel主程序": finding the box by it pins the caption's bytes.
+          const char kCaption[] = "\xC7\xEB\xB9\xD8\xB1\xD5Vantorel\xD6\xF7\xB3\xCC\xD0\xF2";
+          while (!m_stop) {
+              const HWND box = ::FindWindowA("#32770", kCaption);
+              if (!box || !::IsWindowVisible(box)) {
+                  ::Sleep(10);
+                  continue;
+              }
+              char text[1024] = "";
+              ::GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+              const bool yesNo =
+                  ::GetDlgItem(box, IDYES) && ::GetDlgItem(box, IDNO) && !::GetDlgItem(box, IDCANCEL);
+              size_t index;
+              {
+                  std::lock_guard<std::mutex> lock(m_mutex);
+                  index = m_boxes.size();
+                  m_boxes.push_back({text, ::GetWindow(box, GW_OWNER), yesNo});
+              }
+              if (index >= scripted && fallback && ::TerminateProcess(fallback, 0xBAD))
+                  ::WaitForSingleObject(fallback, 10000);
+              ::SendMessageA(::GetDlgItem(box, index < scripted ? answer(index) : IDNO), BM_CLICK, 0, 0);
+              while (::IsWindow(box) && !m_stop)
+                  ::Sleep(10);
+          }
+      })
 {
-    m_thread = std::thread([this] {
-        // "请关闭Vantorel主程序": finding the box by it pins the caption's bytes.
-        const char kCaption[] = "\xC7\xEB\xB9\xD8\xB1\xD5Vantorel\xD6\xF7\xB3\xCC\xD0\xF2";
-        while (!m_stop) {
-            const HWND box = ::FindWindowA("#32770", kCaption);
-            if (!box || !::IsWindowVisible(box)) {
-                ::Sleep(10);
-                continue;
-            }
-            char text[1024] = "";
-            ::GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-            const bool yesNoOnly =
-                ::GetDlgItem(box, IDYES) && ::GetDlgItem(box, IDNO) && !::GetDlgItem(box, IDCANCEL);
-            size_t index;
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                index = m_boxes.size();
-                m_boxes.push_back({text, ::GetWindow(box, GW_OWNER), yesNoOnly});
-            }
-            int button = IDNO;
-            if (index < m_scripted)
-                button = m_answer(index);
-            else if (m_fallback && ::TerminateProcess(m_fallback, 0xBAD))
-                ::WaitForSingleObject(m_fallback, 10000);
-            ::SendMessageA(::GetDlgItem(box, button), BM_CLICK, 0, 0);
-            while (::IsWindow(box) && !m_stop)
-                ::Sleep(10);
-        }
-    });
 }
 
 CBoxWatcher::~CBoxWatcher()
@@ -177,8 +164,7 @@ std::vector<CBoxWatcher::Box> CBoxWatcher::Boxes()
     return m_boxes;
 }
 
-CTestServer::CTestServer(const char* address)
-    : m_address(address), m_hResume(::CreateEventA(nullptr, FALSE, FALSE, nullptr))
+CTestServer::CTestServer(const char* address) : m_hResume(::CreateEventA(nullptr, FALSE, FALSE, nullptr))
 {
     WSADATA wsa;
     ::WSAStartup(MAKEWORD(2, 2), &wsa);
@@ -191,12 +177,54 @@ CTestServer::CTestServer(const char* address)
         std::fprintf(stderr, "test server: cannot listen on %s:80 (%d)\n", address, ::WSAGetLastError());
         std::abort();
     }
-    m_thread = std::thread(&CTestServer::Serve, this);
+    m_thread = std::thread([this] {
+        for (SOCKET client; (client = ::accept(m_listen, nullptr, nullptr)) != INVALID_SOCKET;) {
+            // A request without its blank line must not hang the test.
+            const DWORD timeout = 2000;
+            ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+                         sizeof timeout);
+            std::string request;
+            char chunk[512];
+            for (int n;
+                 request.find("\r\n\r\n") == std::string::npos && (n = ::recv(client, chunk, 512, 0)) > 0;)
+                request.append(chunk, n);
+            Reply reply;
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_requests.push_back(request);
+                if (!m_replies.empty()) {
+                    reply = m_replies.front();
+                    m_replies.erase(m_replies.begin());
+                }
+            }
+            Answer(client, reply);
+        }
+    });
+}
+
+void CTestServer::Answer(SOCKET client, const Reply& reply)
+{
+    const std::string& b = reply.bytes;
+    for (size_t at = 0, n; at < b.size(); at += n) {
+        if (at == reply.pauseAt)
+            ::WaitForSingleObject(m_hResume, 30000);
+        n = std::min(reply.chunk ? reply.chunk : b.size(), b.size() - at);
+        if (at < reply.pauseAt && at + n > reply.pauseAt)
+            n = reply.pauseAt - at;
+        if (::send(client, b.data() + at, static_cast<int>(n), 0) != static_cast<int>(n))
+            break;
+    }
+    const linger abortive = {1, 0};
+    if (reply.reset)
+        ::setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive),
+                     sizeof abortive);
+    else
+        ::shutdown(client, SD_SEND);
+    ::closesocket(client);
 }
 
 CTestServer::~CTestServer()
 {
-    m_stop = true;
     ::SetEvent(m_hResume);
     ::closesocket(m_listen); // wakes accept
     m_thread.join();
@@ -210,62 +238,8 @@ void CTestServer::Queue(const Reply& reply)
     m_replies.push_back(reply);
 }
 
-int CTestServer::Paused()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_nPaused;
-}
-
 std::vector<std::string> CTestServer::Requests()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_requests;
-}
-
-void CTestServer::Serve()
-{
-    for (SOCKET client; (client = ::accept(m_listen, nullptr, nullptr)) != INVALID_SOCKET;) {
-        // A request without its blank line must not hang the test.
-        const DWORD timeout = 2000;
-        ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
-                     sizeof timeout);
-        std::string request;
-        char chunk[512];
-        for (int n; request.find("\r\n\r\n") == std::string::npos
-                    && (n = ::recv(client, chunk, sizeof chunk, 0)) > 0;)
-            request.append(chunk, n);
-        Reply reply;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_requests.push_back(request);
-            if (!m_replies.empty()) {
-                reply = m_replies.front();
-                m_replies.erase(m_replies.begin());
-            }
-        }
-        const size_t size = reply.bytes.size();
-        const size_t chunkSize = reply.chunk ? reply.chunk : size;
-        for (size_t at = 0; at < size && !m_stop;) {
-            if (at == reply.pauseAt) {
-                {
-                    std::lock_guard<std::mutex> lock(m_mutex);
-                    ++m_nPaused;
-                }
-                ::WaitForSingleObject(m_hResume, 30000);
-            }
-            size_t n = std::min(chunkSize, size - at);
-            if (at < reply.pauseAt && at + n > reply.pauseAt)
-                n = reply.pauseAt - at;
-            if (::send(client, reply.bytes.data() + at, static_cast<int>(n), 0) != static_cast<int>(n))
-                break;
-            at += n;
-        }
-        if (reply.reset) {
-            const linger l = {1, 0};
-            ::setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
-        } else {
-            ::shutdown(client, SD_SEND);
-        }
-        ::closesocket(client);
-    }
 }

@@ -21,8 +21,8 @@ bool FileExists(const std::string& path);
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 
-// Dispatches this thread's messages until done() holds or `ms` have passed (a hang
-// bound, not a speed goal); returns done().
+// Dispatches this thread's messages until done() holds or `ms` have passed (a bound
+// against hangs, not a speed goal); returns done().
 bool PumpUntil(const std::function<bool()>& done, DWORD ms = 30000);
 
 struct Posted {
@@ -40,15 +40,13 @@ inline void PrintTo(const Posted& m, std::ostream* os)
         << "}";
 }
 
-// A message-only window keeping every WM_USER-range message dispatched to it.
+// A message-only window keeping the WM_USER-range messages dispatched to it.
 class CRecorder {
 public:
     CRecorder();
     ~CRecorder() { ::DestroyWindow(m_hWnd); }
     HWND Window() const { return m_hWnd; }
-    // What arrived so far (pending messages dispatched first); the record is emptied.
-    std::vector<Posted> Take();
-
+    std::vector<Posted> Take(); // what arrived so far, pending messages included
 private:
     static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
     HWND m_hWnd;
@@ -56,12 +54,12 @@ private:
 };
 
 // A copy of the fake program as <folder>\<name>, started with `args` ("wait": until
-// ended; a number: that many milliseconds). Null on failure.
+// ended; a number: for that many milliseconds). Null on failure.
 HANDLE StartFake(const std::string& folder, const std::string& name, const char* args = "wait");
 
 // Answers the closing question box from a thread of its own: the i-th box gets
-// answer(i); past the script the watcher ends `fallback` itself and says No, so a
-// run that keeps asking still ends. Records each box as it was shown.
+// answer(i). Past `scripted` boxes it ends `fallback` and answers No, so a run that
+// keeps asking still ends. Records the text, owner and buttons of each box.
 class CBoxWatcher {
 public:
     struct Box {
@@ -74,12 +72,9 @@ public:
     std::vector<Box> Boxes();
 
 private:
-    std::function<int(size_t)> m_answer;
-    size_t m_scripted;
-    HANDLE m_fallback;
-    std::atomic<bool> m_stop{false};
     std::mutex m_mutex;
     std::vector<Box> m_boxes;
+    std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
 
@@ -91,25 +86,21 @@ public:
     struct Reply {
         std::string bytes;
         size_t chunk = 0;                   // bytes per send, 0 for all at once
-        size_t pauseAt = std::string::npos; // waits for Resume() after this many bytes
-        bool reset = false;                 // abortive close instead of a graceful one
+        size_t pauseAt = std::string::npos; // holds the rest back until Resume()
+        bool reset = false;                 // an abortive close instead of a graceful one
     };
     explicit CTestServer(const char* address);
     ~CTestServer();
     void Queue(const Reply& reply);
-    void Resume() { ::SetEvent(m_hResume); }
-    int Paused(); // how many replies have reached their pause
+    void Resume() { ::SetEvent(m_hResume); } // also before the pause is reached
     std::vector<std::string> Requests();
 
 private:
-    void Serve();
-    std::string m_address;
+    void Answer(SOCKET client, const Reply& reply);
     SOCKET m_listen;
     HANDLE m_hResume;
     std::mutex m_mutex;
     std::vector<Reply> m_replies;
     std::vector<std::string> m_requests;
-    int m_nPaused = 0;
-    std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
