@@ -2,6 +2,8 @@
 
 #include <tlhelp32.h>
 
+#include "engine/Handle.h"
+
 namespace {
 const char kMainProgramName[] = "Vantorel.exe";
 const char kCloseText[] = "Vantorel主程序还在运行，继续更新需要关闭主程序。\n"
@@ -20,18 +22,16 @@ bool SameFileName(const char* a, const char* b)
 
 void TerminateUpdater(DWORD processId)
 {
-    HANDLE process = OpenProcess(kOpenAccess, FALSE, processId);
-    if (!process)
-        return;
-    TerminateProcess(process, 1);
-    CloseHandle(process);
+    const CHandle process(OpenProcess(kOpenAccess, FALSE, processId));
+    if (process.IsValid())
+        TerminateProcess(process, 1);
 }
 
 // Waits for one main program instance to end, asking the user each second.
 bool CloseMainProgram(HWND ownerWindow, DWORD processId)
 {
-    HANDLE process = OpenProcess(kOpenAccess, FALSE, processId);
-    if (!process) {
+    const CHandle process(OpenProcess(kOpenAccess, FALSE, processId));
+    if (!process.IsValid()) {
         // The instance ended after the snapshot (the user may well have closed
         // it while asked about an earlier one): it is gone, which is the goal.
         return GetLastError() == ERROR_INVALID_PARAMETER;
@@ -42,7 +42,6 @@ bool CloseMainProgram(HWND ownerWindow, DWORD processId)
             TerminateProcess(process, 1);
         wait = WaitForSingleObject(process, kGraceMs);
     }
-    CloseHandle(process);
     return wait == WAIT_OBJECT_0;
 }
 } // namespace
@@ -64,8 +63,8 @@ bool CloseRunningPrograms(HWND ownerWindow, const std::string& moduleName)
     std::string installedName;
     const bool haveInstalledName = engine_detail::InstalledUpdaterName(moduleName, installedName);
 
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPALL, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
+    const CHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPALL, 0));
+    if (!snapshot.IsValid())
         return false;
 
     bool ok = true;
@@ -77,6 +76,5 @@ bool CloseRunningPrograms(HWND ownerWindow, const std::string& moduleName)
         else if (SameFileName(entry.szExeFile, kMainProgramName))
             ok = CloseMainProgram(ownerWindow, entry.th32ProcessID);
     }
-    CloseHandle(snapshot);
     return ok;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace {
@@ -241,12 +242,12 @@ int CUpdateEngine::HttpDownload(const char* url, const char* path, bool notify)
             return rc;
     }
 
-    FILE* file = fopen(path, "wb");
+    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path, "wb"), fclose);
     if (!file)
         return DOWNLOAD_FAILED;
     // A cut, overlong or unwritten body must never be left behind to be run.
     auto discard = [&](int rc) {
-        fclose(file);
+        file.reset();
         DeleteFileA(path);
         return rc;
     };
@@ -256,7 +257,7 @@ int CUpdateEngine::HttpDownload(const char* url, const char* path, bool notify)
     auto store = [&](const char* data, int n) -> int {
         if (n > announced - received)
             return DOWNLOAD_FAILED;
-        if (fwrite(data, 1, n, file) != static_cast<size_t>(n))
+        if (fwrite(data, 1, n, file.get()) != static_cast<size_t>(n))
             return DOWNLOAD_FAILED;
         received += n;
         m_nReceived = received;
@@ -278,7 +279,7 @@ int CUpdateEngine::HttpDownload(const char* url, const char* path, bool notify)
     }
     if (received != announced)
         return discard(DOWNLOAD_TRANSFER);
-    if (fclose(file) != 0) {
+    if (fclose(file.release()) != 0) { // the last bytes are written here
         DeleteFileA(path);
         return DOWNLOAD_FAILED;
     }

@@ -36,8 +36,9 @@ bool PackVersion(DWORD productVersionMS, DWORD productVersionLS, DWORD& packed)
 using namespace engine_detail;
 
 namespace {
-// The value's text, or false when it is missing, too long, or fills the buffer
-// without a terminating NUL (nothing past the buffer is ever read).
+// The value's text up to its first NUL, or false when it is missing, too long, or
+// fills the buffer without a terminating NUL (nothing past the buffer is ever read).
+// A shorter value stored without its NUL, as some installers write it, is whole.
 bool ReadSettingsUrl(std::string& url)
 {
     HKEY key = nullptr;
@@ -51,9 +52,9 @@ bool ReadSettingsUrl(std::string& url)
     if (rc != ERROR_SUCCESS)
         return false;
     const void* nul = memchr(buffer, '\0', size);
-    if (!nul)
+    if (!nul && size == sizeof buffer)
         return false;
-    url.assign(buffer, static_cast<const char*>(nul) - buffer);
+    url.assign(buffer, nul ? static_cast<const char*>(nul) - buffer : size);
     return true;
 }
 
@@ -79,17 +80,21 @@ bool ReadProductVersion(const std::string& file, DWORD& ms, DWORD& ls)
 } // namespace
 
 CUpdateEngine::CUpdateEngine()
-    : m_bCancel(false), m_nContentLength(-1), m_nReceived(0), m_hThread(nullptr), m_hNotifyWnd(nullptr),
-      m_dwVersion(0)
+    : m_bCancel(false), m_nContentLength(-1), m_nReceived(0), m_hNotifyWnd(nullptr), m_dwVersion(0)
 {
 }
 
 CUpdateEngine::~CUpdateEngine()
 {
     m_bCancel = true;
-    if (m_hThread) {
-        WaitForSingleObject(m_hThread, INFINITE);
-        CloseHandle(m_hThread);
+    if (!m_hThread.IsValid())
+        return;
+    // No time limit, but sent messages are handled: the worker's question box is owned
+    // by a window of this thread, which must answer while the box closes.
+    const HANDLE thread = m_hThread;
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
 }
 

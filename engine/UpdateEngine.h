@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/Handle.h"
 #include "engine/StatusMessages.h"
 
 class CUpdateEngine {
@@ -36,7 +37,7 @@ public:
     std::atomic<std::int32_t> m_nContentLength;
     std::atomic<std::int32_t> m_nReceived;
 
-    HANDLE m_hThread;
+    CHandle m_hThread;
     HWND m_hNotifyWnd;
     std::string m_strFolder;     // ends with a backslash
     std::string m_strModuleName; // file name of the running updater

@@ -25,11 +25,11 @@ bool PackageFileName(const std::string& url, std::string& name)
 
 int CUpdateEngine::Start()
 {
-    if (m_hThread)
+    if (m_hThread.IsValid())
         return 1;
     m_bCancel = false;
-    m_hThread = CreateThread(nullptr, 0, UpdateThreadProc, this, 0, nullptr);
-    if (!m_hThread) {
+    m_hThread = CHandle(CreateThread(nullptr, 0, UpdateThreadProc, this, 0, nullptr));
+    if (!m_hThread.IsValid()) {
         MessageBoxA(m_hNotifyWnd, "无法创建更新线程", nullptr, MB_OK);
         return 2;
     }
@@ -41,6 +41,8 @@ namespace {
 // The run's temporary folder and its silent recursive removal.
 class CUpdateFolder {
 public:
+    CUpdateFolder(const CUpdateFolder&) = delete; // m_op points into m_from
+    CUpdateFolder& operator=(const CUpdateFolder&) = delete;
     explicit CUpdateFolder(const std::string& parent) : m_path(parent + "update_files")
     {
         m_from = m_path;
@@ -62,7 +64,8 @@ private:
     SHFILEOPSTRUCTA m_op = {};
 };
 
-DWORD RunUpdate(CUpdateEngine& engine)
+// `inPackagePhase` tells a failure that ends the run unexpectedly what to report.
+DWORD RunUpdate(CUpdateEngine& engine, bool& inPackagePhase)
 {
     auto post = [&](UINT message, WPARAM phase, LPARAM result) {
         PostMessageA(engine.m_hNotifyWnd, message, phase, result);
@@ -111,6 +114,7 @@ DWORD RunUpdate(CUpdateEngine& engine)
     }
 
     // Every package is downloaded before anything is closed or started.
+    inPackagePhase = true;
     post(UM_PACKAGE_STATE, 0, 0);
     std::vector<std::string> files;
     for (const std::string& url : urls) {
@@ -134,9 +138,8 @@ DWORD RunUpdate(CUpdateEngine& engine)
         if (!CreateProcessA(file.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                             &process))
             return fail(UM_UPDATE_ERROR, 20, 0);
-        WaitForSingleObject(process.hProcess, INFINITE);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
+        const CHandle hProcess(process.hProcess), hThread(process.hThread);
+        WaitForSingleObject(hProcess, INFINITE);
     }
     return finish(20);
 }
@@ -145,10 +148,14 @@ DWORD RunUpdate(CUpdateEngine& engine)
 
 DWORD WINAPI UpdateThreadProc(LPVOID param)
 {
+    CUpdateEngine& engine = *static_cast<CUpdateEngine*>(param);
+    bool inPackagePhase = false;
     try {
-        return RunUpdate(*static_cast<CUpdateEngine*>(param));
+        return RunUpdate(engine, inPackagePhase);
     } catch (...) {
-        // Only memory can run out here; no exception may leave the thread.
+        // Only memory can run out here. No exception may leave the thread, and the
+        // dialog still needs a final message: a quiet run would wait for ever.
+        PostMessageA(engine.m_hNotifyWnd, inPackagePhase ? UM_PACKAGE_STATE : UM_INFO_STATE, 20, DOWNLOAD_FAILED);
         return 1;
     }
 }

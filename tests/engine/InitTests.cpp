@@ -40,7 +40,8 @@ TEST(Init, UpdateInfoUrlAndVersionQuery)
         {own, REG_SZ, "fake_2_10_300_7.exe", 0, "http://h/i.php?x=1?v=020a012c"},
         {longest + '\0', REG_SZ, "fake_255_255_65535_9.exe", 0, longest + "?v=ffffffff"},
         {longest + "b" + '\0', REG_SZ, "fake_1_2_3_4.exe", 0, def + "?v=01020003"},
-        {std::string(300, 'x'), REG_BINARY, "fake_1_2_3_4.exe", 0, def + "?v=01020003"},
+        {std::string(300, 'x'), REG_BINARY, "fake_1_2_3_4.exe", 0, def + "?v=01020003"}, // no NUL to end it
+        {"http://a/b", REG_BINARY, "fake_1_2_3_4.exe", 0, "http://a/b?v=01020003"},      // shorter, no NUL
         {std::string("http://a/b\0junk", 15), REG_BINARY, "fake_1_2_3_4.exe", 0, "http://a/b?v=01020003"},
         {own, REG_SZ, "fake_256_0_0_0.exe", 2, "http://h/i.php?x=1"},
         {own, REG_SZ, "fake_1_256_0_0.exe", 2, "http://h/i.php?x=1"},

@@ -7,6 +7,7 @@
 #include "engine/UpdateEngine.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -214,6 +215,36 @@ TEST_F(UpdateWorker, CancelDuringTheSecondOfThreePackagesClosesAndRunsNothing)
     EXPECT_EQ(WaitForSingleObject(main, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_FALSE(FolderLeft());
     TerminateProcess(main, 0);
+    CloseHandle(main);
+}
+
+// The box's owner is a window of this thread, where the engine is destroyed when the
+// user quits: the box can close only while the destructor handles sent messages.
+TEST_F(UpdateWorker, QuittingWhileTheQuestionBoxIsUpFinishes)
+{
+    Publish("a.exe", ReadFileBytes(ExeFolder() + "fake_noversion.exe"));
+    PublishList({Url("a.exe")});
+    HANDLE main = StartFake(m_folder + "app", "Vantorel.exe");
+    CBoxWatcher watcher(
+        [](size_t) {
+            Sleep(500); // the user answers once the quit has begun
+            return IDYES;
+        },
+        1, main);
+    ASSERT_EQ(NewEngine().Start(), 0);
+    ASSERT_TRUE(PumpUntil([&] { return !watcher.Boxes().empty(); }));
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread watchdog([done] { // a hang in the destructor cannot end the test by itself
+        if (WaitForSingleObject(done, 30000) == WAIT_TIMEOUT) {
+            fprintf(stderr, "the engine's destructor never returned\n");
+            TerminateProcess(GetCurrentProcess(), 3);
+        }
+    });
+    m_engine.reset();
+    SetEvent(done);
+    watchdog.join();
+    CloseHandle(done);
+    EXPECT_EQ(PackagesRun(), "a.exe\n") << "the run goes on once the user has answered";
     CloseHandle(main);
 }
 
