@@ -79,7 +79,7 @@ private:
 };
 
 // An HTTP server inside the test process on <address>:80. Each connection's request
-// is recorded (up to its blank line, or what came within two seconds) and answered
+// is recorded (up to its blank line, or what came within half a second) and answered
 // with the next queued reply.
 class CTestServer {
 public:
