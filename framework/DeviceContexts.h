@@ -14,20 +14,27 @@ public:
     HDC GetSafeHdc() const { return m_hDC; }
 
 protected:
-    explicit CDCScope(HDC hDC) : m_hDC(hDC), m_nSaved(hDC ? ::SaveDC(hDC) : 0) {}
+    explicit CDCScope(HDC hDC) { Begin(hDC); }
+    void Begin(HDC hDC)
+    {
+        m_hDC = hDC;
+        m_nSaved = hDC ? ::SaveDC(hDC) : 0;
+    }
     void Restore()
     {
         if (m_nSaved)
             ::RestoreDC(m_hDC, m_nSaved);
     }
-    HDC m_hDC;
-    int m_nSaved;
+    HDC m_hDC = nullptr;
+    int m_nSaved = 0;
 };
 
 // BeginPaint / EndPaint for WM_PAINT.
 class CPaintDC : public CDCScope {
 public:
-    explicit CPaintDC(HWND hWnd) : CDCScope(::BeginPaint(hWnd, &m_ps)), m_hWnd(hWnd) {}
+    // BeginPaint fills m_ps, so it runs once the members exist: a paint structure
+    // initialised after it would hand EndPaint no DC to release.
+    explicit CPaintDC(HWND hWnd) : CDCScope(nullptr), m_hWnd(hWnd) { Begin(::BeginPaint(hWnd, &m_ps)); }
     ~CPaintDC()
     {
         Restore();

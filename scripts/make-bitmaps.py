@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the button skin (res/ButtonSkin.bmp) and the small test images
+"""Writes the skins (res/ButtonSkin.bmp, res/NotifierSkin.bmp) and the small test images
 (tests/ui/bitmaps/*.bmp) as 24-bit bottom-up BMP files. Run from anywhere."""
 import os
 import struct
@@ -38,11 +38,35 @@ def button_skin(x, y):
 
 write_bmp(os.path.join(ROOT, "res", "ButtonSkin.bmp"), 80, 21, button_skin)
 
+STRIPE = [(114, (255, 204, 0)), (161, (230, 40, 40)), (202, (40, 180, 70)), (234, (40, 110, 230))]
+
+
+def notifier_skin(x, y):
+    """240 x 100: a blue gradient, a grey frame, a four-colour stripe and, top right,
+    a round badge with an upward arrow. No pixel is the key colour (255, 0, 255)."""
+    if y in (92, 93) and 5 <= x <= 234:
+        return next(colour for last, colour in STRIPE if x <= last)
+    if (x in (4, 235) and 3 <= y <= 96) or (y in (3, 96) and 4 <= x <= 235):
+        return (119, 119, 124)
+    dx, dy = x - 219, y - 17
+    if dx * dx + dy * dy <= 100:  # the badge, radius 10
+        arrow = (abs(dx) <= dy + 7 and -7 <= dy <= -2) or (abs(dx) <= 1 and -2 <= dy <= 6)
+        return (255, 255, 255) if arrow else (250, 170, 40)
+    t = min(y, 70) / 70
+    return (round(77 * t), round(79 * t), round(82 + (194 - 82) * t))
+
+
+write_bmp(os.path.join(ROOT, "res", "NotifierSkin.bmp"), 240, 100, notifier_skin)
+
 tests = os.path.join(ROOT, "tests", "ui", "bitmaps")
 for name, colour in [("Normal", (0, 128, 0)), ("Pressed", (0, 0, 160)), ("Hover", (160, 0, 160)),
                      ("Disabled", (96, 96, 0)), ("Focus", (0, 128, 128))]:
     write_bmp(os.path.join(tests, name + ".bmp"), 16, 8, solid(colour))
 # Top half red, bottom half blue: tiling and stretching put different halves at y = 10.
 write_bmp(os.path.join(tests, "Halves.bmp"), 16, 8, lambda x, y: (255, 0, 0) if y < 4 else (0, 0, 255))
+# A 6 x 2 notifier skin whose pixel (1, 0) is the key colour (255, 0, 255).
+write_bmp(os.path.join(tests, "KeySkin.bmp"), 6, 2, lambda x, y: (255, 0, 255) if (x, y) == (1, 0) else (0, 0, 82))
+# A notifier skin of odd height: the slide-in overshoots by a pixel.
+write_bmp(os.path.join(tests, "OddSkin.bmp"), 8, 5, solid((0, 0, 82)))
 # White is the transparent key of draw mode 0: the first four columns are cut away.
 write_bmp(os.path.join(tests, "Shape.bmp"), 24, 12, lambda x, y: (255, 255, 255) if x < 4 else (0, 128, 0))

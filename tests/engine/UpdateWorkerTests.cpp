@@ -174,7 +174,7 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrived)
         PublishList(c.urls);
         size_t asked = 0;
         {
-            CBoxWatcher watcher([](size_t) { return IDYES; }, 1, main);
+            CBoxWatcher watcher([](size_t) { return IDYES; }, 1, {main});
             EXPECT_EQ(Run(), kInfoOk + Package(0) + c.tail);
             asked = watcher.Boxes().size();
         }
@@ -200,7 +200,7 @@ TEST_F(UpdateWorker, CancelDuringTheSecondOfThreePackagesClosesAndRunsNothing)
         slow.Queue({reply + package, 0, pauseAt});
     PublishList({"http://127.0.0.12/a.exe", "http://127.0.0.12/b.exe", "http://127.0.0.12/c.exe"});
     HANDLE main = StartFake(m_folder + "app", "Vantorel.exe");
-    CBoxWatcher watcher([](size_t) { return IDYES; }, 1, main);
+    CBoxWatcher watcher([](size_t) { return IDYES; }, 1, {main});
     CUpdateEngine& engine = NewEngine();
     ASSERT_EQ(engine.Start(), 0);
     // The counters are reset before the second request is sent.
@@ -230,7 +230,7 @@ TEST_F(UpdateWorker, QuittingWhileTheQuestionBoxIsUpFinishes)
             Sleep(500); // the user answers once the quit has begun
             return IDYES;
         },
-        1, main);
+        1, {main});
     ASSERT_EQ(NewEngine().Start(), 0);
     ASSERT_TRUE(PumpUntil([&] { return !watcher.Boxes().empty(); }));
     HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);

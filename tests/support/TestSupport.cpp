@@ -79,7 +79,8 @@ CRecorder::CRecorder()
     wc.lpszClassName = "TestRecorder";
     wc.lpfnWndProc = Proc;
     ::RegisterClassA(&wc); // a second registration fails harmlessly
-    m_hWnd = ::CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    m_hWnd =
+        ::CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ::SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
@@ -122,7 +123,7 @@ HANDLE StartFake(const std::string& folder, const std::string& name, const char*
     return pi.hProcess;
 }
 
-CBoxWatcher::CBoxWatcher(std::function<int(size_t)> answer, size_t scripted, HANDLE fallback)
+CBoxWatcher::CBoxWatcher(std::function<int(size_t)> answer, size_t scripted, std::vector<HANDLE> fallback)
     : m_thread([this, answer, scripted, fallback] {
           // "请关闭Vantorel主程序": finding the box by it pins the caption's bytes.
           const char kCaption[] = "\xC7\xEB\xB9\xD8\xB1\xD5Vantorel\xD6\xF7\xB3\xCC\xD0\xF2";
@@ -142,8 +143,10 @@ CBoxWatcher::CBoxWatcher(std::function<int(size_t)> answer, size_t scripted, HAN
                   index = m_boxes.size();
                   m_boxes.push_back({text, ::GetWindow(box, GW_OWNER), yesNo});
               }
-              if (index >= scripted && fallback && ::TerminateProcess(fallback, 0xBAD))
-                  ::WaitForSingleObject(fallback, 10000);
+              for (HANDLE p : index < scripted ? std::vector<HANDLE>() : fallback) {
+                  ::TerminateProcess(p, 0xBAD);
+                  ::WaitForSingleObject(p, 10000);
+              }
               ::SendMessageA(::GetDlgItem(box, index < scripted ? answer(index) : IDNO), BM_CLICK, 0, 0);
               while (::IsWindow(box) && !m_stop)
                   ::Sleep(10);

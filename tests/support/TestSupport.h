@@ -58,8 +58,8 @@ private:
 HANDLE StartFake(const std::string& folder, const std::string& name, const char* args = "wait");
 
 // Answers the closing question box from a thread of its own: the i-th box gets
-// answer(i). Past `scripted` boxes it ends `fallback` and answers No, so a run that
-// keeps asking still ends. Records the text, owner and buttons of each box.
+// answer(i). Past `scripted` boxes it ends the `fallback` programs and answers No, so
+// a run that keeps asking still ends. Records the text, owner and buttons of each box.
 class CBoxWatcher {
 public:
     struct Box {
@@ -67,7 +67,7 @@ public:
         HWND owner;
         bool yesNoOnly;
     };
-    CBoxWatcher(std::function<int(size_t)> answer, size_t scripted, HANDLE fallback);
+    CBoxWatcher(std::function<int(size_t)> answer, size_t scripted, std::vector<HANDLE> fallback);
     ~CBoxWatcher();
     std::vector<Box> Boxes();
 

@@ -31,6 +31,8 @@ LRESULT CTestParent::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
                               static_cast<int>(::SendMessageA(hControl, BM_GETCHECK, 0, 0))});
     } else if (message == WM_DRAWITEM) {
         ++m_nDrawItems;
+    } else if (message >= WM_USER && message < 0xC000) {
+        m_private.push_back(message);
     }
     return CWnd::WindowProc(message, wParam, lParam);
 }

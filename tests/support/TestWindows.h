@@ -15,7 +15,8 @@
 // many more handles can still be created.
 long GdiObjectsInUse();
 
-// A visible top-level window at (100, 100) that records WM_COMMAND and WM_DRAWITEM.
+// A visible top-level window at (100, 100) that records WM_COMMAND, WM_DRAWITEM and
+// the private messages it receives.
 class CTestParent : public CWnd {
 public:
     CTestParent();
@@ -26,6 +27,7 @@ public:
     };
     std::vector<Command> m_commands;
     int m_nDrawItems = 0;
+    std::vector<UINT> m_private; // WM_USER and above
 
 protected:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;

@@ -1,6 +1,6 @@
 // The skinned button: regions from a key colour, the three draw modes and what each
 // state paints (pixels read back from memory DCs), and its behaviour through real
-// messages on a visible parent. Leaves skin_button_gallery.bmp for a person to see.
+// messages on a visible parent. Leaves screenshots/skin_button_gallery.bmp for a person.
 #include "TestResources.h"
 #include "TestWindows.h"
 #include "res/resource.h"
@@ -329,7 +329,8 @@ TEST_F(SkinButton, GalleryAndNoGdiObjectOrWindowLeftBehind)
         Click(buttons[6].m_hWnd, 12, 6);
         ::RedrawWindow(m_parent.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
         if (bSave) {
-            EXPECT_TRUE(SaveScreenshot(m_parent.m_hWnd, "skin_button_gallery.bmp"));
+            ::CreateDirectoryA("screenshots", nullptr);
+            EXPECT_TRUE(SaveScreenshot(m_parent.m_hWnd, "screenshots\\skin_button_gallery.bmp"));
         }
     };
     auto windows = [] {

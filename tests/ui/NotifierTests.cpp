@@ -1,0 +1,250 @@
+// The sliding notifier in this process, where a work area set with SPI_SETWORKAREA is
+// seen (Wine keeps it per process): the edge and path of the slide with the timers'
+// ticks delivered by hand, the shape from the skin, pixels of the painted progress,
+// clicks, activation and GDI objects. Leaves screenshots in screenshots/.
+#include "TestResources.h"
+#include "TestWindows.h"
+#include "framework/DeviceContexts.h"
+#include "res/resource.h"
+#include "ui/TaskbarNotifier.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The notifier with its state in view.
+class CProbe : public CTaskbarNotifier {
+public:
+    using CTaskbarNotifier::BarWidth;
+    using CTaskbarNotifier::CountsText;
+    using CTaskbarNotifier::m_dwHideTick;
+    using CTaskbarNotifier::m_dwShowTick;
+    using CTaskbarNotifier::m_nEdge;
+    using CTaskbarNotifier::m_nSkinWidth;
+    using CTaskbarNotifier::m_nState;
+    using CTaskbarNotifier::m_strText;
+    using CTaskbarNotifier::PercentText;
+    using CTaskbarNotifier::TitleText;
+    // Delivers ticks of a timer until the state leaves `from`; how many it took.
+    int TicksWhile(UINT_PTR nTimer, int from)
+    {
+        int n = 0;
+        for (; m_nState == from || (n == 0 && m_nState == STATE_HIDDEN); ++n) {
+            if (n > 1000)
+                break;
+            SendMessage(WM_TIMER, nTimer);
+        }
+        return n;
+    }
+    POINT Pos() const
+    {
+        RECT rc;
+        ::GetWindowRect(m_hWnd, &rc);
+        return {rc.left, rc.top};
+    }
+};
+
+class Notifier : public testing::Test {
+protected:
+    Notifier()
+    {
+        ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &m_saved, 0);
+        m_notifier.Create(&m_owner);
+        m_notifier.SetVersionText("1.0");
+        m_notifier.SetSkin(IDB_NOTIFIER_SKIN, 255, 0, 255);
+        m_notifier.SetTextColor(RGB(255, 255, 255));
+    }
+    ~Notifier() override { SetWorkArea(m_saved); }
+    static void SetWorkArea(RECT rc) { ::SystemParametersInfoA(SPI_SETWORKAREA, 0, &rc, 0); }
+    void Shot(const char* name)
+    {
+        ::CreateDirectoryA("screenshots", nullptr);
+        ::UpdateWindow(m_notifier.m_hWnd);
+        EXPECT_TRUE(SaveScreenshot(m_notifier.m_hWnd, std::string("screenshots\\notifier_") + name + ".bmp"));
+    }
+    RECT m_saved = {};
+    CTestParent m_owner;
+    CProbe m_notifier;
+};
+
+bool operator==(POINT a, POINT b)
+{
+    return a.x == b.x && a.y == b.y;
+}
+
+// Screen 1280 x 1024, skin 240 x 100.
+TEST_F(Notifier, SlidesFromTheTaskbarsEdgeAndBack)
+{
+    const struct {
+        const char* name;
+        RECT work;
+        int edge;
+        POINT start, shown;
+        DWORD tick;
+        int moves;
+    } cases[] = {
+        {"bottom", {0, 0, 1280, 984}, 4, {1040, 984}, {1040, 884}, 10, 50},
+        {"right", {0, 0, 1220, 1024}, 3, {1220, 924}, {980, 924}, 4, 120},
+        {"top", {0, 40, 1280, 1024}, 1, {1040, -60}, {1040, 40}, 10, 50},
+        {"left", {60, 0, 1280, 1024}, 2, {-180, 924}, {60, 924}, 4, 120},
+        {"full_screen", {0, 0, 1280, 1024}, 4, {1040, 1024}, {1040, 924}, 10, 50},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetWorkArea(c.work);
+        m_notifier.Show("升级启动成功。\r\n", 500, 3000, 500);
+        EXPECT_EQ(m_notifier.m_nEdge, c.edge);
+        EXPECT_EQ(m_notifier.m_dwShowTick, c.tick);
+        EXPECT_EQ(m_notifier.m_dwHideTick, c.tick);
+        EXPECT_EQ(m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING),
+                  c.moves + 1);
+        EXPECT_TRUE(m_notifier.Pos() == c.shown);
+        EXPECT_TRUE(::IsWindowVisible(m_notifier.m_hWnd));
+        Shot(c.name);
+        m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_STAY);
+        EXPECT_EQ(m_notifier.TicksWhile(CTaskbarNotifier::TIMER_DISAPPEAR, CTaskbarNotifier::STATE_WAITING)
+                      + m_notifier.TicksWhile(CTaskbarNotifier::TIMER_DISAPPEAR,
+                                              CTaskbarNotifier::STATE_DISAPPEARING),
+                  c.moves + 1);
+        EXPECT_FALSE(::IsWindowVisible(m_notifier.m_hWnd));
+        EXPECT_TRUE(m_notifier.Pos() == c.start) << "left hidden at the start";
+    }
+    // An odd height: the slide overshoots by a pixel, one more move than the half.
+    SetWorkArea({0, 0, 1280, 984});
+    m_notifier.SetSkin(IDB_TEST_ODDSKIN, -1, 0, 0);
+    m_notifier.Show("", 500, 3000, 500);
+    EXPECT_EQ(m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING), 4);
+    EXPECT_TRUE(m_notifier.Pos() == POINT({1272, 978}));
+}
+
+TEST_F(Notifier, ShowDuringEachState)
+{
+    SetWorkArea({0, 0, 1280, 984});
+    const auto show = [&](const char* text) { m_notifier.Show(text, 500, 3000, 500); };
+    show("a");
+    show("b"); // before the first tick: from the start again
+    EXPECT_EQ(m_notifier.m_strText, "b");
+    m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_APPEAR);
+    m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_APPEAR);
+    EXPECT_TRUE(m_notifier.Pos() == POINT({1040, 980}));
+    show("c"); // appearing: text only
+    EXPECT_EQ(m_notifier.m_nState, CTaskbarNotifier::STATE_APPEARING);
+    EXPECT_TRUE(m_notifier.Pos() == POINT({1040, 980}));
+    m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
+    show("d"); // waiting: the stay starts again
+    EXPECT_EQ(m_notifier.m_nState, CTaskbarNotifier::STATE_WAITING);
+    m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_STAY);
+    for (int i = 0; i < 5; ++i)
+        m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_DISAPPEAR);
+    EXPECT_TRUE(m_notifier.Pos() == POINT({1040, 894}));
+    show("e"); // disappearing: back in place, the slide-out starts over after the stay
+    EXPECT_TRUE(m_notifier.Pos() == POINT({1040, 884}));
+    EXPECT_EQ(m_notifier.m_nState, CTaskbarNotifier::STATE_DISAPPEARING);
+    m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_DISAPPEAR);
+    EXPECT_TRUE(m_notifier.Pos() == POINT({1040, 886}));
+}
+
+TEST_F(Notifier, ShapeFromTheSkinsKeyColour)
+{
+    const auto region = [&](int x, int y) {
+        CRgn rgn;
+        rgn.CreateRectRgn(0, 0, 0, 0);
+        return ::GetWindowRgn(m_notifier.m_hWnd, rgn) != ERROR && ::PtInRegion(rgn, x, y);
+    };
+    EXPECT_TRUE(region(0, 0) && region(239, 99) && !region(240, 50)) << "skin 130: the whole rectangle";
+    ASSERT_TRUE(m_notifier.SetSkin(IDB_TEST_KEYSKIN, 255, 0, 255));
+    int nWrong = 0; // 6 x 2 with the key at (1, 0): the 4 x 2 rectangle less that pixel
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 7; ++x)
+            nWrong += region(x, y) != (x < 4 && y < 2 && !(x == 1 && y == 0));
+    EXPECT_EQ(nWrong, 0);
+    EXPECT_FALSE(m_notifier.SetSkin(4242, 255, 0, 255));
+    EXPECT_EQ(m_notifier.m_nSkinWidth, 6) << "a missing skin keeps the old size";
+    CTaskbarNotifier plain;
+    plain.Create(&m_owner);
+    EXPECT_TRUE(plain.SetSkin(IDB_NOTIFIER_SKIN, -1, 0, 255));
+    CRgn rgn;
+    rgn.CreateRectRgn(0, 0, 0, 0);
+    EXPECT_EQ(::GetWindowRgn(plain.m_hWnd, rgn), ERROR) << "no key colour, no region";
+    CTaskbarNotifier unskinned;
+    unskinned.Create(&m_owner);
+    unskinned.Show("no skin", 500, 3000, 500); // no tick count to divide by
+    EXPECT_FALSE(::IsWindowVisible(unskinned.m_hWnd));
+}
+
+TEST_F(Notifier, ProgressPaintedAndRepaintedWhenItChanges)
+{
+    SetWorkArea({0, 0, 1280, 984});
+    m_notifier.Show("正在下载升级包......\r\n", 500, 3000, 500);
+    m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
+    Shot("status");
+    m_notifier.m_bShowProgress = true;
+    m_notifier.SetProgress(333, 1000);
+    Shot("progress");
+    CCanvas canvas(240, 100, 0);
+    CClientDC screen(m_notifier.m_hWnd);
+    ::BitBlt(canvas, 0, 0, 240, 100, screen, 0, 0, SRCCOPY);
+    int nGreen = 0; // row 53 of the bar (10, 46, 230, 61): frame, 72 green pixels, then the skin
+    for (int x = 10; x < 230; ++x)
+        nGreen += canvas.Pixel(x, 53) == RGB(0, 225, 50) ? 1 : 0;
+    EXPECT_EQ(nGreen, 72);
+    EXPECT_EQ(canvas.Pixel(10, 53), RGB(180, 180, 180));
+    EXPECT_EQ(canvas.Pixel(11, 53), RGB(0, 225, 50));
+    EXPECT_EQ(m_notifier.CountsText(), "接收:333 / 总量:1000");
+    EXPECT_EQ(m_notifier.TitleText(), "Vantorel 程序升级程序(v1.0)");
+    const struct {
+        int received, width;
+        const char* percent;
+    } cases[] = {{333, 73, "33%"}, {5, 1, "1%"}, {995, 219, "100%"}, {0, 0, "0%"}, {1500, 220, "100%"}};
+    for (const auto& c : cases) {
+        m_notifier.SetProgress(c.received, 1000);
+        EXPECT_EQ(m_notifier.BarWidth(220), c.width) << c.received;
+        EXPECT_EQ(m_notifier.PercentText(), c.percent) << c.received;
+    }
+    m_notifier.SetProgress(5, 0); // no total: the status text again
+    ::BitBlt(canvas, 0, 0, 240, 100, screen, 0, 0, SRCCOPY);
+    EXPECT_NE(canvas.Pixel(229, 53), RGB(180, 180, 180));
+}
+
+TEST_F(Notifier, ClicksCommandsAndNoActivation)
+{
+    SetWorkArea({0, 0, 1280, 984});
+    ::SetActiveWindow(m_owner.m_hWnd);
+    m_notifier.Show("x", 500, 3000, 500);
+    m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
+    EXPECT_EQ(::GetActiveWindow(), m_owner.m_hWnd) << "the popup never takes the keyboard";
+    EXPECT_TRUE(::GetWindowLongA(m_notifier.m_hWnd, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    m_notifier.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
+    PumpUntil([] { return false; }, 50);
+    EXPECT_TRUE(m_owner.m_private.empty()) << "not on the press";
+    m_notifier.SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(20, 20));
+    PumpUntil([] { return false; }, 50);
+    EXPECT_EQ(m_owner.m_private, std::vector<UINT>{UM_NOTIFIER_CLICKED});
+    EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(m_notifier.m_hWnd, IDC_NOTIFIER_INSTALL)));
+    const HWND hCancel = ::GetDlgItem(m_notifier.m_hWnd, IDC_NOTIFIER_CANCEL);
+    ::SendMessageA(hCancel, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(35, 10));
+    ::SendMessageA(hCancel, WM_LBUTTONUP, 0, MAKELPARAM(35, 10));
+    ASSERT_EQ(m_owner.m_commands.size(), 1u);
+    EXPECT_EQ(m_owner.m_commands[0].nID, IDC_NOTIFIER_CANCEL & 0xFFFF) << "the cancel reaches the owner";
+}
+
+TEST_F(Notifier, NoGdiObjectLeftBehind)
+{
+    SetWorkArea({0, 0, 1280, 984});
+    const auto cycle = [&] {
+        m_notifier.Show("x", 500, 3000, 500);
+        m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
+        m_notifier.m_bShowProgress = !m_notifier.m_bShowProgress;
+        m_notifier.SetProgress(m_notifier.m_bShowProgress ? 400 : 600, 1000);
+        m_notifier.SetSkin(IDB_TEST_KEYSKIN, 255, 0, 255);
+        m_notifier.SetSkin(IDB_NOTIFIER_SKIN, 255, 0, 255);
+        m_notifier.Hide();
+    };
+    cycle();
+    const long nBefore = GdiObjectsInUse();
+    for (int i = 0; i < 20; ++i)
+        cycle();
+    EXPECT_EQ(GdiObjectsInUse(), nBefore);
+}
+
+} // namespace

@@ -1,0 +1,367 @@
+#include "ui/TaskbarNotifier.h"
+
+#include "framework/DeviceContexts.h"
+#include "res/resource.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <new>
+
+CTaskbarNotifier::CTaskbarNotifier()
+{
+    m_fontText.CreatePointFont(90, "Arial");
+    LOGFONTA lf = {};
+    lf.lfHeight = 14;
+    lf.lfWidth = 6;
+    lf.lfWeight = 600;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    lstrcpyA(lf.lfFaceName, "Arial");
+    m_fontTitle.CreateFontIndirect(lf);
+}
+
+CTaskbarNotifier::~CTaskbarNotifier()
+{
+    DestroyWindow(); // while the buttons, fonts and skin are whole
+}
+
+BOOL CTaskbarNotifier::Create(CWnd* pOwner)
+{
+    m_pOwner = pOwner;
+    const std::string cls =
+        RegisterWndClass(0, ::LoadCursorA(nullptr, IDC_ARROW), ::GetSysColorBrush(COLOR_WINDOW), nullptr);
+    // Topmost and without a taskbar button: seen above other windows, though it is
+    // shown without taking the keyboard from whatever the user is typing in.
+    return CreateEx(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, cls.c_str(), "", WS_POPUP, 0, 0, 0, 0,
+                    pOwner ? pOwner->m_hWnd : nullptr, nullptr);
+}
+
+LRESULT CTaskbarNotifier::OnCreate()
+{
+    if (Default() == -1)
+        return -1;
+    m_hHandCursor = ::LoadCursorA(nullptr, IDC_HAND);
+    RECT rc = {40, 70, 110, 90};
+    m_btnInstall.Create("立即安装", WS_CHILD | WS_VISIBLE, rc, this, IDC_NOTIFIER_INSTALL);
+    m_btnInstall.SetTextColor(m_crText);
+    m_btnInstall.SetBitmaps(IDB_BUTTON_SKIN, IDB_BUTTON_SKIN, IDB_BUTTON_SKIN, IDB_BUTTON_SKIN,
+                            IDB_BUTTON_SKIN, 1, 0, 0);
+    m_btnInstall.EnableWindow(FALSE);
+    ::OffsetRect(&rc, 80, 0);
+    m_btnCancel.Create("取消升级", WS_CHILD | WS_VISIBLE, rc, this, IDC_NOTIFIER_CANCEL);
+    m_btnCancel.SetTextColor(RGB(255, 255, 255));
+    m_btnCancel.SetBitmaps(IDB_BUTTON_SKIN, IDB_BUTTON_SKIN, IDB_BUTTON_SKIN, IDB_BUTTON_SKIN,
+                           IDB_BUTTON_SKIN, 1, 0, 0);
+    return 0;
+}
+
+void CTaskbarNotifier::SetTextColor(COLORREF crText)
+{
+    m_crText = crText;
+    Repaint();
+}
+
+void CTaskbarNotifier::SetProgress(int nReceived, int nTotal)
+{
+    const int nOldTotal = m_nTotal, nOldReceived = m_nReceived;
+    m_nTotal = nTotal;
+    m_nReceived = nReceived <= nTotal ? nReceived : nTotal;
+    // The figures must move on the screen while a download runs.
+    if ((m_nTotal != nOldTotal || m_nReceived != nOldReceived) && ::IsWindowVisible(m_hWnd))
+        Repaint();
+}
+
+void CTaskbarNotifier::Show(const char* pszText, DWORD dwShowTime, DWORD dwStayTime, DWORD dwHideTime)
+{
+    m_strText = pszText;
+    m_dwShowTime = dwShowTime;
+    m_dwStayTime = dwStayTime;
+    m_dwHideTime = dwHideTime;
+
+    // Where the taskbar lies is found afresh each time: the user may have moved it.
+    RECT work = {};
+    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    const UINT nScreenWidth = static_cast<UINT>(::GetSystemMetrics(SM_CXSCREEN));
+    const UINT nScreenHeight = static_cast<UINT>(::GetSystemMetrics(SM_CYSCREEN));
+    const UINT nWorkWidth = static_cast<UINT>(work.right - work.left);
+    const UINT nWorkHeight = static_cast<UINT>(work.bottom - work.top);
+    int nEdge = EDGE_BOTTOM;
+    if (nWorkWidth < nScreenWidth && work.left == 0)
+        nEdge = EDGE_RIGHT;
+    else if (nWorkWidth < nScreenWidth)
+        nEdge = EDGE_LEFT;
+    else if (nWorkHeight < nScreenHeight && work.top != 0)
+        nEdge = EDGE_TOP;
+    const int W = m_nSkinWidth, H = m_nSkinHeight;
+
+    switch (m_nState) {
+    case STATE_HIDDEN: {
+        const int nTicks = (nEdge == EDGE_LEFT || nEdge == EDGE_RIGHT ? W : H) / m_nStep;
+        if (nTicks <= 0)
+            return; // no usable skin: nothing to slide, and no tick period to divide by
+        // Not activated: the popup has no use for the keyboard the user is typing on.
+        ShowWindow(SW_SHOWNOACTIVATE);
+        m_nEdge = nEdge;
+        m_dwShowTick = m_dwShowTime / static_cast<DWORD>(nTicks);
+        m_dwHideTick = m_dwHideTime / static_cast<DWORD>(nTicks);
+        const POINT start[] = {{0, 0},
+                               {work.right - W, work.top - H},
+                               {work.left - W, work.bottom - H},
+                               {work.right, work.bottom - H},
+                               {work.right - W, work.bottom}};
+        m_nStartX = m_nCurX = start[nEdge].x;
+        m_nStartY = m_nCurY = start[nEdge].y;
+        SetTimer(TIMER_APPEAR, m_dwShowTick);
+        break;
+    }
+    case STATE_APPEARING:
+        Repaint();
+        break;
+    case STATE_WAITING:
+        Repaint();
+        KillTimer(TIMER_STAY);
+        SetTimer(TIMER_STAY, m_dwStayTime);
+        break;
+    case STATE_DISAPPEARING:
+        KillTimer(TIMER_DISAPPEAR);
+        SetTimer(TIMER_STAY, m_dwStayTime);
+        if (nEdge == EDGE_RIGHT)
+            m_nCurX = work.right - W;
+        else if (nEdge == EDGE_LEFT)
+            m_nCurX = work.left;
+        else if (nEdge == EDGE_TOP)
+            m_nCurY = work.top;
+        else
+            m_nCurY = work.bottom - H;
+        Place();
+        Repaint();
+        break;
+    }
+}
+
+void CTaskbarNotifier::Hide()
+{
+    const UINT_PTR timers[] = {0, TIMER_APPEAR, TIMER_STAY, TIMER_DISAPPEAR};
+    if (m_nState != STATE_HIDDEN)
+        KillTimer(timers[m_nState]);
+    MoveWindow(0, 0, 0, 0, TRUE);
+    ShowWindow(SW_HIDE);
+    m_nState = STATE_HIDDEN;
+}
+
+void CTaskbarNotifier::Place() const
+{
+    SetWindowPos(nullptr, m_nCurX, m_nCurY, m_nSkinWidth, m_nSkinHeight,
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+}
+
+void CTaskbarNotifier::OnTimer(UINT_PTR nIDEvent)
+{
+    const int W = m_nSkinWidth, H = m_nSkinHeight;
+    if (nIDEvent == TIMER_APPEAR) {
+        m_nState = STATE_APPEARING;
+        // Tested before moving: n moves, then the tick that ends the slide.
+        const bool bIn = m_nEdge == EDGE_TOP     ? m_nCurY - m_nStartY >= H
+                         : m_nEdge == EDGE_LEFT  ? m_nCurX - m_nStartX >= W
+                         : m_nEdge == EDGE_RIGHT ? m_nCurX <= m_nStartX - W
+                                                 : m_nCurY <= m_nStartY - H;
+        if (bIn) {
+            KillTimer(TIMER_APPEAR);
+            SetTimer(TIMER_STAY, m_dwStayTime);
+            m_nState = STATE_WAITING;
+        } else {
+            (m_nEdge == EDGE_TOP || m_nEdge == EDGE_BOTTOM ? m_nCurY : m_nCurX) +=
+                m_nEdge == EDGE_TOP || m_nEdge == EDGE_LEFT ? m_nStep : -m_nStep;
+        }
+        Place();
+    } else if (nIDEvent == TIMER_STAY) {
+        KillTimer(TIMER_STAY);
+        SetTimer(TIMER_DISAPPEAR, m_dwHideTick);
+    } else if (nIDEvent == TIMER_DISAPPEAR) {
+        m_nState = STATE_DISAPPEARING;
+        const bool bOut = m_nEdge == EDGE_TOP     ? m_nCurY <= m_nStartY
+                          : m_nEdge == EDGE_LEFT  ? m_nCurX <= m_nStartX
+                          : m_nEdge == EDGE_RIGHT ? m_nCurX >= m_nStartX
+                                                  : m_nCurY >= m_nStartY;
+        if (bOut) {
+            KillTimer(TIMER_DISAPPEAR);
+            Hide();
+        } else {
+            (m_nEdge == EDGE_TOP || m_nEdge == EDGE_BOTTOM ? m_nCurY : m_nCurX) +=
+                m_nEdge == EDGE_TOP || m_nEdge == EDGE_LEFT ? -m_nStep : m_nStep;
+        }
+        Place(); // a hidden window stays hidden, at the start position
+    }
+}
+
+BOOL CTaskbarNotifier::SetSkin(UINT nBitmapID, short nRed, short nGreen, short nBlue)
+{
+    m_bmpSkin.DeleteObject();
+    if (!m_bmpSkin.LoadBitmap(nBitmapID))
+        return FALSE;
+    const SIZE size = m_bmpSkin.GetSize();
+    m_nSkinWidth = size.cx;
+    m_nSkinHeight = size.cy;
+    if (nRed == -1 || nGreen == -1 || nBlue == -1)
+        return TRUE;
+    CRgn rgn(BuildSkinRegion(m_bmpSkin, static_cast<BYTE>(nRed), static_cast<BYTE>(nGreen),
+                             static_cast<BYTE>(nBlue)));
+    SetWindowRgn(rgn, TRUE); // a null region shows the whole rectangle
+    return TRUE;
+}
+
+std::unique_ptr<BYTE[]> CTaskbarNotifier::GetBitmapBits24(HBITMAP hBitmap, WORD* pWidth, WORD* pHeight)
+{
+    BITMAP bm = {};
+    ::GetObjectA(hBitmap, sizeof bm, &bm);
+    *pWidth = static_cast<WORD>(bm.bmWidth - bm.bmWidth % 4); // rows of 3 * 4k bytes need no padding
+    *pHeight = static_cast<WORD>(bm.bmHeight);
+    const DWORD nBytes = static_cast<DWORD>(*pWidth) * *pHeight * 3;
+    std::unique_ptr<BYTE[]> pBits(new (std::nothrow) BYTE[nBytes ? nBytes : 1]);
+    if (!pBits)
+        return nullptr;
+    BITMAPINFOHEADER bih = {sizeof bih, *pWidth, -static_cast<LONG>(*pHeight), 1, 24, BI_RGB, nBytes, 0, 0,
+                            0,          0};
+    const HDC hScreen = ::GetWindowDC(nullptr);
+    const int nLines = ::GetDIBits(hScreen, hBitmap, 0, *pHeight, pBits.get(),
+                                   reinterpret_cast<BITMAPINFO*>(&bih), DIB_RGB_COLORS);
+    ::ReleaseDC(nullptr, hScreen);
+    return nLines ? std::move(pBits) : nullptr;
+}
+
+HRGN CTaskbarNotifier::BuildSkinRegion(HBITMAP hBitmap, BYTE red, BYTE green, BYTE blue)
+{
+    WORD nWidth = 0, nHeight = 0;
+    const std::unique_ptr<BYTE[]> pBits = GetBitmapBits24(hBitmap, &nWidth, &nHeight);
+    CRgn region;
+    if (!pBits || !region.CreateRectRgn(0, 0, nWidth, nHeight))
+        return nullptr;
+    const BYTE* p = pBits.get();
+    for (int y = 0; y < nHeight; ++y) {
+        for (int x = 0; x < nWidth; ++x, p += 3) {
+            if (p[2] == red && p[1] == green && p[0] == blue) {
+                CRgn pixel(::CreateRectRgn(x, y, x + 1, y + 1));
+                region.CombineRgn(region, pixel, RGN_XOR);
+            }
+        }
+    }
+    return region.Detach();
+}
+
+BOOL CTaskbarNotifier::OnEraseBkgnd(HDC hDC)
+{
+    CMemDC memDC(hDC);
+    CSelectObject selectSkin(memDC, m_bmpSkin);
+    const SIZE size = m_bmpSkin.GetSize();
+    ::BitBlt(hDC, 0, 0, size.cx, size.cy, memDC, 0, 0, SRCCOPY);
+    return TRUE;
+}
+
+std::string CTaskbarNotifier::TitleText() const
+{
+    char text[256];
+    std::snprintf(text, sizeof text, "Vantorel 程序升级程序(v%s)", m_strVersion.c_str());
+    return text;
+}
+
+std::string CTaskbarNotifier::CountsText() const
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "接收:%d / 总量:%d", m_nReceived, m_nTotal);
+    return text;
+}
+
+std::string CTaskbarNotifier::PercentText() const
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%d%%", static_cast<int>(m_nReceived * 100.0 / m_nTotal + 0.5));
+    return text;
+}
+
+int CTaskbarNotifier::BarWidth(int nWidth) const
+{
+    return static_cast<int>(static_cast<double>(nWidth) * m_nReceived / m_nTotal + 0.5);
+}
+
+void CTaskbarNotifier::OnPaint()
+{
+    CPaintDC dc(m_hWnd); // puts the DC's font and colours back when done
+    ::SelectObject(dc, m_fontTitle);
+    ::SetBkMode(dc, TRANSPARENT);
+    ::SetTextColor(dc, m_crText);
+    const std::string title = TitleText();
+    ::TextOutA(dc, 10, 8, title.c_str(), static_cast<int>(title.size()));
+    ::SelectObject(dc, m_fontText);
+    RECT rc;
+    ::GetClientRect(m_hWnd, &rc);
+    if (m_nTotal > 0 && m_bShowProgress) {
+        RECT r = {rc.left + 10, 30, rc.right - 10, 45};
+        const std::string counts = CountsText(), percent = PercentText();
+        ::DrawTextA(dc, counts.c_str(), static_cast<int>(counts.size()), &r, DT_SINGLELINE);
+        ::OffsetRect(&r, 0, 16);
+        const RECT fill = {r.left, r.top, r.left + BarWidth(r.right - r.left), r.bottom};
+        ::SetDCBrushColor(dc, RGB(0, 225, 50));
+        ::FillRect(dc, &fill, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
+        ::SetDCBrushColor(dc, RGB(180, 180, 180));
+        ::FrameRect(dc, &r, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
+        ::SetTextColor(dc, RGB(0, 0, 0));
+        ::DrawTextA(dc, percent.c_str(), static_cast<int>(percent.size()), &r, DT_CENTER | DT_SINGLELINE);
+    } else {
+        RECT r = {rc.left + 10, rc.top + 30, rc.right - 10, rc.bottom - 35};
+        ::DrawTextA(dc, m_strText.c_str(), static_cast<int>(m_strText.size()), &r, 0);
+    }
+}
+
+void CTaskbarNotifier::OnCancelUpdate()
+{
+    if (m_pOwner)
+        m_pOwner->SendMessage(WM_COMMAND, MAKEWPARAM(IDC_NOTIFIER_CANCEL & 0xFFFF, BN_CLICKED),
+                              reinterpret_cast<LPARAM>(m_btnCancel.m_hWnd));
+}
+
+LRESULT CTaskbarNotifier::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        return OnCreate();
+    case WM_MOUSEMOVE: {
+        // Renewed on every move, so each rest of the mouse reports a hover again.
+        TRACKMOUSEEVENT tme = {sizeof tme, TME_HOVER | TME_LEAVE, m_hWnd, 1};
+        ::_TrackMouseEvent(&tme);
+        return Default();
+    }
+    case WM_MOUSEHOVER:
+    case WM_MOUSELEAVE:
+        if (m_bHover != (message == WM_MOUSEHOVER)) {
+            m_bHover = message == WM_MOUSEHOVER;
+            Repaint(); // brings the progress figures up to date
+        }
+        return 0;
+    case WM_LBUTTONUP:
+        if (m_pOwner)
+            m_pOwner->PostMessage(UM_NOTIFIER_CLICKED);
+        return Default();
+    case WM_SETCURSOR:
+        if (LOWORD(lParam) == HTCLIENT) {
+            ::SetCursor(m_hHandCursor);
+            return TRUE;
+        }
+        return Default();
+    case WM_TIMER:
+        OnTimer(wParam);
+        return Default();
+    case WM_ERASEBKGND:
+        return OnEraseBkgnd(reinterpret_cast<HDC>(wParam));
+    case WM_PAINT:
+        OnPaint();
+        return 0;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == (IDC_NOTIFIER_CANCEL & 0xFFFF)) {
+            OnCancelUpdate();
+            return 0;
+        }
+        return Default();
+    default:
+        return CWnd::WindowProc(message, wParam, lParam);
+    }
+}

@@ -1,0 +1,107 @@
+// The sliding popup near the taskbar: it slides in from the taskbar's edge, stays and
+// slides out, showing its skin, a title and the status text or the download progress,
+// with a cancel and an install button. Owns its skin, fonts and buttons; lives on the
+// user-interface thread, where its owner drives it.
+#pragma once
+
+#include "framework/GdiObjects.h"
+#include "framework/Wnd.h"
+#include "ui/SkinButton.h"
+
+#include <memory>
+#include <string>
+
+// Posted to the owner when the left button is released over the popup's body.
+constexpr UINT UM_NOTIFIER_CLICKED = WM_USER + 123;
+// The buttons' ids do not fit in 16 bits: commands carry only their low words.
+constexpr UINT IDC_NOTIFIER_CANCEL = 305010;
+constexpr UINT IDC_NOTIFIER_INSTALL = 305011;
+
+class CTaskbarNotifier : public CWnd {
+public:
+    enum {
+        STATE_HIDDEN,
+        STATE_APPEARING,
+        STATE_WAITING,
+        STATE_DISAPPEARING
+    };
+    enum {
+        EDGE_TOP = 1,
+        EDGE_LEFT,
+        EDGE_RIGHT,
+        EDGE_BOTTOM
+    };
+    enum {
+        TIMER_APPEAR = 1,
+        TIMER_STAY,
+        TIMER_DISAPPEAR
+    };
+
+    CTaskbarNotifier();
+    ~CTaskbarNotifier() override;
+
+    // The hidden popup, owned by pOwner's window, which hears of clicks and the cancel.
+    BOOL Create(CWnd* pOwner);
+    void SetVersionText(const std::string& strVersion) { m_strVersion = strVersion; }
+    // Loads the skin bitmap and cuts the key colour (-1 in a component: none) out of
+    // the window's shape. FALSE when the bitmap is missing; the old size stays.
+    BOOL SetSkin(UINT nBitmapID, short nRed, short nGreen, short nBlue);
+    void SetTextColor(COLORREF crText);
+    // The figures of the current download; the popup is repainted when they change.
+    void SetProgress(int nReceived, int nTotal);
+    // Shows the text and starts or renews the slide-in, stay and slide-out.
+    void Show(const char* pszText, DWORD dwShowTime, DWORD dwStayTime, DWORD dwHideTime);
+    void Hide();
+
+    // The leftmost columns of the bitmap, a multiple of four, as rows of blue, green and
+    // red bytes, top row first; the size is stored even when the bits cannot be read.
+    static std::unique_ptr<BYTE[]> GetBitmapBits24(HBITMAP hBitmap, WORD* pWidth, WORD* pHeight);
+    // The bitmap's rectangle (those columns) without its pixels of the key colour.
+    static HRGN BuildSkinRegion(HBITMAP hBitmap, BYTE red, BYTE green, BYTE blue);
+
+    bool m_bShowProgress = false; // written by the owner: paint the progress, not the text
+
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    LRESULT OnCreate();
+    void OnTimer(UINT_PTR nIDEvent);
+    void OnPaint();
+    BOOL OnEraseBkgnd(HDC hDC);
+    // Forwards the cancel command to the owner, whose handler ends the program.
+    void OnCancelUpdate();
+    void Place() const;
+    void Repaint() const { RedrawWindow(RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW); }
+    // The painted texts and the bar's width in a row of nWidth pixels.
+    std::string TitleText() const;
+    std::string CountsText() const;
+    std::string PercentText() const;
+    int BarWidth(int nWidth) const;
+
+    CWnd* m_pOwner = nullptr;
+    COLORREF m_crText = RGB(133, 146, 181);
+    HCURSOR m_hHandCursor = nullptr;
+    CBitmap m_bmpSkin;
+    int m_nSkinWidth = 0;
+    int m_nSkinHeight = 0;
+    std::string m_strText;
+    CFont m_fontText;
+    CFont m_fontTitle;
+    std::string m_strVersion;
+    int m_nTotal = 0;
+    int m_nReceived = 0;
+    CSkinButton m_btnCancel;
+    CSkinButton m_btnInstall;
+    BOOL m_bHover = FALSE;
+    int m_nState = STATE_HIDDEN;
+    DWORD m_dwShowTime = 0;
+    DWORD m_dwStayTime = 0;
+    DWORD m_dwHideTime = 0;
+    DWORD m_dwShowTick = 0;
+    DWORD m_dwHideTick = 0;
+    int m_nStartX = 0;
+    int m_nStartY = 0;
+    int m_nCurX = 0;
+    int m_nCurY = 0;
+    int m_nEdge = 0;
+    const int m_nStep = 2;
+};
