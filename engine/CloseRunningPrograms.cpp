@@ -27,8 +27,9 @@ void TerminateUpdater(DWORD processId)
         TerminateProcess(process, 1);
 }
 
-// Waits for one main program instance to end, asking the user each second.
-bool CloseMainProgram(HWND ownerWindow, DWORD processId)
+// Waits for one main program instance to end, asking the user each second until it
+// has or the update is cancelled.
+bool CloseMainProgram(HWND ownerWindow, DWORD processId, const std::atomic<bool>* pCancel)
 {
     const CHandle process(OpenProcess(kOpenAccess, FALSE, processId));
     if (!process.IsValid()) {
@@ -38,6 +39,8 @@ bool CloseMainProgram(HWND ownerWindow, DWORD processId)
     }
     DWORD wait = WaitForSingleObject(process, kGraceMs);
     while (wait == WAIT_TIMEOUT) {
+        if (pCancel && *pCancel)
+            return false;
         if (MessageBoxA(ownerWindow, kCloseText, kCloseCaption, MB_YESNO) == IDYES)
             TerminateProcess(process, 1);
         wait = WaitForSingleObject(process, kGraceMs);
@@ -58,7 +61,7 @@ bool InstalledUpdaterName(const std::string& moduleName, std::string& installedN
 }
 } // namespace engine_detail
 
-bool CloseRunningPrograms(HWND ownerWindow, const std::string& moduleName)
+bool CloseRunningPrograms(HWND ownerWindow, const std::string& moduleName, const std::atomic<bool>* pCancel)
 {
     std::string installedName;
     const bool haveInstalledName = engine_detail::InstalledUpdaterName(moduleName, installedName);
@@ -74,7 +77,7 @@ bool CloseRunningPrograms(HWND ownerWindow, const std::string& moduleName)
         if (haveInstalledName && SameFileName(entry.szExeFile, installedName.c_str()))
             TerminateUpdater(entry.th32ProcessID);
         else if (SameFileName(entry.szExeFile, kMainProgramName))
-            ok = CloseMainProgram(ownerWindow, entry.th32ProcessID);
+            ok = CloseMainProgram(ownerWindow, entry.th32ProcessID, pCancel);
     }
     return ok;
 }

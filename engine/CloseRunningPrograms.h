@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 namespace engine_detail {
@@ -15,5 +16,7 @@ bool InstalledUpdaterName(const std::string& moduleName, std::string& installedN
 
 // Runs on the worker thread; the question box is owned by `ownerWindow`.
 // `moduleName` is the running copy's file name. False when the process list
-// cannot be read, or a running main program cannot be opened or waited for.
-bool CloseRunningPrograms(HWND ownerWindow, const std::string& moduleName);
+// cannot be read, a running main program cannot be opened or waited for, or
+// `*pCancel` was set while the user was being asked (nobody is asked again).
+bool CloseRunningPrograms(HWND ownerWindow, const std::string& moduleName,
+                          const std::atomic<bool>* pCancel = nullptr);

@@ -86,6 +86,11 @@ CUpdateEngine::CUpdateEngine()
 
 CUpdateEngine::~CUpdateEngine()
 {
+    Shutdown();
+}
+
+void CUpdateEngine::Shutdown()
+{
     m_bCancel = true;
     if (!m_hThread.IsValid())
         return;

@@ -28,6 +28,10 @@ public:
     // 2 the thread cannot be created (the user is told).
     int Start();
 
+    // Sets the cancel flag and waits for the worker, if any, to end, without a time
+    // limit but handling sent messages meanwhile. The destructor does the same.
+    void Shutdown();
+
     // Fetches an "http://" URL (port 80) into path. Returns 200, another HTTP
     // status, or DOWNLOAD_FAILED / DOWNLOAD_TRANSFER / DOWNLOAD_CANCELLED.
     int HttpDownload(const char* url, const char* path, bool notify);

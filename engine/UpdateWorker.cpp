@@ -128,7 +128,11 @@ DWORD RunUpdate(CUpdateEngine& engine, bool& inPackagePhase)
         post(UM_PACKAGE_STATE, 10, 0);
     }
 
-    if (!CloseRunningPrograms(engine.m_hNotifyWnd, engine.m_strModuleName))
+    // A quit while the user was asked to close the main program starts no package.
+    const bool closed = CloseRunningPrograms(engine.m_hNotifyWnd, engine.m_strModuleName, &engine.m_bCancel);
+    if (engine.m_bCancel)
+        return fail(UM_PACKAGE_STATE, 20, DOWNLOAD_CANCELLED);
+    if (!closed)
         return fail(UM_UPDATE_ERROR, 30, 0);
 
     for (const std::string& file : files) {
@@ -155,7 +159,8 @@ DWORD WINAPI UpdateThreadProc(LPVOID param)
     } catch (...) {
         // Only memory can run out here. No exception may leave the thread, and the
         // dialog still needs a final message: a quiet run would wait for ever.
-        PostMessageA(engine.m_hNotifyWnd, inPackagePhase ? UM_PACKAGE_STATE : UM_INFO_STATE, 20, DOWNLOAD_FAILED);
+        PostMessageA(engine.m_hNotifyWnd, inPackagePhase ? UM_PACKAGE_STATE : UM_INFO_STATE, 20,
+                     DOWNLOAD_FAILED);
         return 1;
     }
 }

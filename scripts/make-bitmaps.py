@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the skins (res/ButtonSkin.bmp, res/NotifierSkin.bmp) and the small test images
+"""Writes the skins (res/ButtonSkin.bmp, res/NotifierSkin.bmp), the icon (res/Updater.ico)
+and the small test images
 (tests/ui/bitmaps/*.bmp) as 24-bit bottom-up BMP files. Run from anywhere."""
 import os
 import struct
@@ -57,6 +58,46 @@ def notifier_skin(x, y):
 
 
 write_bmp(os.path.join(ROOT, "res", "NotifierSkin.bmp"), 240, 100, notifier_skin)
+
+
+def icon_pixel(size, x, y):
+    """The application icon: an orange disc with a white upward arrow on a blue round
+    square, scaled to `size`. (r, g, b, a)."""
+    u, v = (x + 0.5) / size * 32 - 16, (y + 0.5) / size * 32 - 16
+    if max(abs(u), abs(v)) > 15 or (abs(u) > 11 and abs(v) > 11 and (abs(u) - 11) ** 2 + (abs(v) - 11) ** 2 > 16):
+        return (0, 0, 0, 0)
+    if u * u + v * v <= 121:
+        arrow = (abs(u) <= v + 8 and -8 <= v <= -1) or (abs(u) <= 2 and -1 <= v <= 8)
+        return (255, 255, 255, 255) if arrow else (250, 170, 40, 255)
+    t = (v + 16) / 32
+    return (round(77 * t), round(79 * t), round(82 + 112 * t), 255)
+
+
+def write_ico(path, sizes):
+    images = []
+    for size in sizes:
+        rows = [b"".join(bytes((b, g, r, a)) for r, g, b, a in (icon_pixel(size, x, y) for x in range(size)))
+                for y in reversed(range(size))]
+        mask_stride = ((size + 31) // 32) * 4
+        mask = bytearray()
+        for y in reversed(range(size)):
+            row = bytearray(mask_stride)
+            for x in range(size):
+                if icon_pixel(size, x, y)[3] == 0:
+                    row[x // 8] |= 0x80 >> (x % 8)
+            mask += row
+        info = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
+        images.append(info + b"".join(rows) + bytes(mask))
+    offset = 6 + 16 * len(sizes)
+    directory = struct.pack("<HHH", 0, 1, len(sizes))
+    for size, image in zip(sizes, images):
+        directory += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(image), offset)
+        offset += len(image)
+    with open(path, "wb") as f:
+        f.write(directory + b"".join(images))
+
+
+write_ico(os.path.join(ROOT, "res", "Updater.ico"), [128, 48, 32])
 
 tests = os.path.join(ROOT, "tests", "ui", "bitmaps")
 for name, colour in [("Normal", (0, 128, 0)), ("Pressed", (0, 0, 160)), ("Hover", (160, 0, 160)),

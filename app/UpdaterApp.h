@@ -1,0 +1,15 @@
+// The application object. Started under its installed name, the program relaunches
+// itself from a _BAK copy through a self-deleting script and ends; started as the copy,
+// it runs the update in the hidden main dialog. Lives on the user-interface thread.
+#pragma once
+
+#include "framework/WinApp.h"
+#include "ui/UpdaterDlg.h"
+
+class CUpdaterApp : public CWinApp {
+public:
+    BOOL InitInstance() override;
+    int ExitInstance() override;
+
+    CUpdaterDlg* m_pUpdaterDlg = nullptr; // owned; the main window when running as the copy
+};

@@ -1,0 +1,93 @@
+// The main dialog in this process: every status message in, the text it shows (or
+// keeps) and whether it quits, with popups and in quiet mode; progress for every
+// package. The engine's Init fails here (no main program beside the tests), which is
+// all the dialog needs: the messages are sent to it directly.
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "ui/UpdaterDlg.h"
+
+namespace {
+
+class CProbeDlg : public CUpdaterDlg {
+public:
+    using CUpdaterDlg::m_bDownloading;
+    using CUpdaterDlg::m_bShowPopups;
+    using CUpdaterDlg::m_strStatus;
+};
+
+bool Quit()
+{
+    MSG msg;
+    return PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;
+}
+
+TEST(UpdaterDlg, StatusMessagesBecomeTextsOrQuit)
+{
+    CProbeDlg dlg;
+    ASSERT_TRUE(dlg.Create());
+    EXPECT_EQ(dlg.m_strStatus, "升级程序初始化出错，升级失败。\r\n");
+    const char* const kGetting = "正在下载升级信息......\r\n";
+    const struct {
+        UINT message;
+        WPARAM phase;
+        LPARAM result;
+        bool quiet;
+        const char* text; // null: unchanged
+        bool quits, downloading;
+    } cases[] = {
+        {UM_TRANSFER_STATE, 30, 0, true, "下载成功。\r\n", false, false},
+        {UM_TRANSFER_STATE, 20, 0, false, nullptr, false, false},
+        {UM_UPDATE_ERROR, 0, 0, true, "创建临时文件夹时出错，升级失败。\r\n", false, false},
+        {UM_UPDATE_ERROR, 10, 0, false, "升级信息文件错误，升级失败。\r\n", false, false},
+        {UM_UPDATE_ERROR, 20, 0, false, "升级包无法运行。\r\n", false, false},
+        {UM_UPDATE_ERROR, 30, 0, true, "关闭Vantorel主程序时出错。\r\n", false, false},
+        {UM_INFO_STATE, 0, 0, true, kGetting, false, true},
+        {UM_INFO_STATE, 10, 0, false, nullptr, false, false},
+        {UM_INFO_STATE, 20, -1, false, "下载过程中出现错误，下载失败。\r\n", false, false},
+        {UM_INFO_STATE, 20, -2, false, "链接或数据传输过程中超时，下载失败。\r\n", false, false},
+        {UM_INFO_STATE, 20, -3, false, "升级被取消。\r\n", false, false},
+        {UM_INFO_STATE, 20, 404, false, "链接服务器时发生错误，错误代码404，下载失败。\r\n", false, false},
+        {UM_INFO_STATE, 20, 404, true, nullptr, true, false},
+        {UM_PACKAGE_STATE, 0, 0, true, "正在下载升级包......\r\n", false, true},
+        {UM_PACKAGE_STATE, 10, 0, true, nullptr, false, false},
+        {UM_PACKAGE_STATE, 20, -3, false, "升级被取消。\r\n", false, false},
+        {UM_PACKAGE_STATE, 20, -1, true, nullptr, true, false},
+        {UM_UPDATE_RESULT, 0, 0, false, "本机安装的已是最新版本，无需更新。\r\n", false, false},
+        {UM_UPDATE_RESULT, 0, 0, true, nullptr, true, false},
+        {UM_UPDATE_RESULT, 10, 0, true,
+         "本机安装的版本过于陈旧，无法更新。\r\n请卸载并到Vantorel官方网站下载最新版本安装。\r\n", false,
+         false},
+        {UM_UPDATE_RESULT, 20, 0, true, "更新成功。\r\n", false, false},
+        {UM_UPDATE_RESULT, 40, 0, false, nullptr, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "WM_USER+" << c.message - WM_USER << " " << c.phase << " "
+                                        << c.result << (c.quiet ? " quiet" : ""));
+        dlg.m_bShowPopups = !c.quiet;
+        dlg.m_strStatus = "before";
+        dlg.m_bDownloading = !c.downloading;
+        dlg.SendMessage(c.message, c.phase, c.result);
+        EXPECT_EQ(dlg.m_strStatus, c.text ? c.text : "before");
+        EXPECT_EQ(Quit(), c.quits);
+        if (c.message != UM_TRANSFER_STATE && c.message != UM_UPDATE_ERROR && c.message != UM_UPDATE_RESULT) {
+            EXPECT_EQ(dlg.m_bDownloading, c.downloading);
+        }
+    }
+    // Every package's download shows its progress, until the run's final message.
+    const auto downloadingAfter = [&](UINT message, WPARAM phase) {
+        dlg.SendMessage(message, phase, 0);
+        return dlg.m_bDownloading;
+    };
+    EXPECT_TRUE(downloadingAfter(UM_PACKAGE_STATE, 0));
+    EXPECT_FALSE(downloadingAfter(UM_PACKAGE_STATE, 10));
+    EXPECT_TRUE(downloadingAfter(UM_TRANSFER_STATE, 0)) << "the second package";
+    EXPECT_FALSE(downloadingAfter(UM_PACKAGE_STATE, 10));
+    dlg.SendMessage(UM_UPDATE_RESULT, 20, 0);
+    EXPECT_FALSE(downloadingAfter(UM_TRANSFER_STATE, 0));
+    // The notifier's cancel quits.
+    dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_NOTIFIER_CANCEL & 0xFFFF, BN_CLICKED), 0);
+    EXPECT_TRUE(Quit());
+}
+
+} // namespace

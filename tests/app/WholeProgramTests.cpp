@@ -1,0 +1,181 @@
+// The installed program started as a user starts it, against the private nginx of the
+// worker tests, in a folder whose path holds a blank: the relaunch from the copy, the
+// script and the clean-up, quiet and visible runs, an update with the main program
+// running, and quitting from the notifier. Observed from outside: files, processes,
+// windows and the server's log.
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "engine/UpdateEngine.h"
+#include "ui/TaskbarNotifier.h"
+
+#include <tlhelp32.h>
+
+#include <algorithm>
+
+namespace {
+
+const char kCopyName[] = "Module_Client_Updater_BAK.exe";
+
+// The running copy's process id, or 0.
+DWORD CopyProcess()
+{
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    DWORD id = 0;
+    for (BOOL more = Process32First(snapshot, &entry); more && !id; more = Process32Next(snapshot, &entry))
+        id = lstrcmpiA(entry.szExeFile, kCopyName) == 0 ? entry.th32ProcessID : 0;
+    CloseHandle(snapshot);
+    return id;
+}
+
+struct PopupSearch {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK FindPopup(HWND hWnd, LPARAM lParam)
+{
+    auto* search = reinterpret_cast<PopupSearch*>(lParam);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hWnd, &owner);
+    if (owner == search->processId && IsWindowVisible(hWnd) && GetDlgItem(hWnd, IDC_NOTIFIER_CANCEL))
+        search->found = hWnd;
+    return !search->found;
+}
+
+// The copy's visible notifier, or null.
+HWND Popup(DWORD processId)
+{
+    PopupSearch search = {processId, nullptr};
+    EnumWindows(FindPopup, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+class WholeProgram : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* www = getenv("E2E_WWW");
+        ASSERT_NE(www, nullptr) << "run through ctest: the nginx fixture sets E2E_WWW";
+        m_www = "Z:" + std::string(www) + "/download/";
+        std::replace(m_www.begin(), m_www.end(), '/', '\\');
+        m_log = "Z:" + std::string(www) + "/../access.log";
+        CreateDirectoryA(m_app.c_str(), nullptr);
+        ASSERT_TRUE(
+            CopyFileA((ExeFolder() + "Module_Client_Updater.exe").c_str(), Installed().c_str(), FALSE));
+        ASSERT_TRUE(
+            CopyFileA((ExeFolder() + "fake_1_2_3_4.exe").c_str(), (m_app + "Vantorel.exe").c_str(), FALSE));
+        SetEnvironmentVariableA("PACKAGE_LOG", (m_folder + "ran.log").c_str());
+        HKEY key;
+        RegCreateKeyExA(HKEY_CURRENT_USER, engine_detail::kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &key, nullptr);
+        const char url[] = "http://127.0.0.1/download/update_info.php";
+        RegSetValueExA(key, engine_detail::kSettingsValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(url),
+                       sizeof url);
+        RegCloseKey(key);
+    }
+    ~WholeProgram() override
+    {
+        if (const DWORD id = CopyProcess()) {
+            const HANDLE copy = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+            TerminateProcess(copy, 1);
+            WaitForSingleObject(copy, 10000);
+            CloseHandle(copy);
+        }
+        RegDeleteKeyValueA(HKEY_CURRENT_USER, engine_detail::kSettingsKey, engine_detail::kSettingsValue);
+        for (const char* name : {"update_info.php", "a.exe", "b.exe"})
+            DeleteFileA((m_www + name).c_str());
+        RemoveFolder(m_folder);
+    }
+    std::string Installed() const { return m_app + "Module_Client_Updater.exe"; }
+    void PublishUpdate(std::initializer_list<const char*> packages)
+    {
+        std::string list = "a\nb\nc\nupdate_files:\n";
+        for (const char* name : packages) {
+            WriteFileBytes(m_www + name, ReadFileBytes(ExeFolder() + "fake_noversion.exe"));
+            list += std::string("http://127.0.0.1/download/") + name + "\n";
+        }
+        WriteFileBytes(m_www + "update_info.php", list);
+    }
+    // Starts the installed program with this argument text; it ends at once.
+    void Launch(const std::string& arguments)
+    {
+        std::string commandLine = "\"" + Installed() + "\" " + arguments;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        ASSERT_TRUE(CreateProcessA(Installed().c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &startup, &process));
+        EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    // Nothing of the copy is left: process, file and script.
+    bool CleanedUp()
+    {
+        return PumpUntil([&] {
+            return !CopyProcess() && !FileExists(m_app + kCopyName) && !FileExists(m_app + "update.bat");
+        });
+    }
+
+    std::string m_www, m_log;
+    std::string m_folder = MakeTempFolder("whole");
+    std::string m_app = m_folder + "my app\\";
+};
+
+TEST_F(WholeProgram, QuietRunWithNothingToDoEndsByItself)
+{
+    WriteFileBytes(m_www + "update_info.php", "a\nb\nc\nlatest\n");
+    Launch("1");
+    EXPECT_TRUE(CleanedUp());
+    EXPECT_NE(ReadFileBytes(m_log).find("/download/update_info.php?v=01020003 HTTP/1.0"), std::string::npos);
+}
+
+TEST_F(WholeProgram, UpdateWithTheMainProgramRunningThenCancel)
+{
+    PublishUpdate({"a.exe", "b.exe"});
+    HANDLE main = StartFake(m_folder + "running", "Vantorel.exe");
+    CBoxWatcher watcher([](size_t) { return IDYES; }, 1, {main});
+    Launch("-x & %y% (z)");
+    const std::string copy = m_app + kCopyName;
+    EXPECT_EQ(ReadFileBytes(m_app + "update.bat"),
+              "\"" + copy + "\" -x ^& %%y%% ^(z^)\r\ndel \"" + copy + "\"\r\ndel %0");
+    EXPECT_TRUE(PumpUntil([&] { return ReadFileBytes(m_folder + "ran.log") == "a.exe\nb.exe\n"; }));
+    EXPECT_EQ(watcher.Boxes().size(), 1u);
+    EXPECT_EQ(WaitForSingleObject(main, 0), WAIT_OBJECT_0);
+    // The program stays, the popup in the work area's corner, until the user cancels.
+    HWND popup = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return (popup = Popup(CopyProcess())) != nullptr; }));
+    RECT work, rc;
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    EXPECT_TRUE(PumpUntil([&] { return GetWindowRect(popup, &rc) && rc.top == work.bottom - 100; }));
+    EXPECT_EQ(rc.right, work.right);
+    EXPECT_TRUE(PumpUntil([&] { return !FileExists(m_app + "update_files"); }));
+    SendMessageA(GetDlgItem(popup, IDC_NOTIFIER_CANCEL), BM_CLICK, 0, 0);
+    EXPECT_TRUE(CleanedUp());
+    CloseHandle(main);
+}
+
+TEST_F(WholeProgram, CancelWhileTheQuestionBoxIsUpRunsNothing)
+{
+    PublishUpdate({"a.exe"});
+    HANDLE main = StartFake(m_folder + "running", "Vantorel.exe");
+    CBoxWatcher watcher(
+        [](size_t) {
+            SendMessageA(GetDlgItem(Popup(CopyProcess()), IDC_NOTIFIER_CANCEL), BM_CLICK, 0, 0);
+            Sleep(300);
+            return IDNO;
+        },
+        1, {main});
+    Launch("");
+    EXPECT_TRUE(CleanedUp());
+    EXPECT_EQ(watcher.Boxes().size(), 1u);
+    EXPECT_EQ(ReadFileBytes(m_folder + "ran.log"), "");
+    EXPECT_EQ(WaitForSingleObject(main, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "nothing is closed";
+    TerminateProcess(main, 0);
+    CloseHandle(main);
+}
+
+} // namespace

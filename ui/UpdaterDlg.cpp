@@ -1,0 +1,255 @@
+#include "ui/UpdaterDlg.h"
+
+#include "framework/DeviceContexts.h"
+#include "framework/WinApp.h"
+#include "res/resource.h"
+
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+const UINT kTrayIconId = IDR_MAINFRAME;
+const UINT_PTR kProgressTimer = 100;
+const char kShown[] = "升级启动成功。\r\n";
+
+const char* TextFor(UINT message, WPARAM phase)
+{
+    switch (message) {
+    case UM_TRANSFER_STATE:
+        return phase == 30 ? "下载成功。\r\n" : nullptr;
+    case UM_UPDATE_ERROR:
+        switch (phase) {
+        case 0:
+            return "创建临时文件夹时出错，升级失败。\r\n";
+        case 10:
+            return "升级信息文件错误，升级失败。\r\n";
+        case 20:
+            return "升级包无法运行。\r\n";
+        case 30:
+            return "关闭Vantorel主程序时出错。\r\n";
+        }
+        return nullptr;
+    case UM_UPDATE_RESULT:
+        switch (phase) {
+        case 0:
+            return "本机安装的已是最新版本，无需更新。\r\n";
+        case 10:
+            return "本机安装的版本过于陈旧，无法更新。\r\n请卸载并到Vantorel官方网站下载最新版本安装。\r\n";
+        case 20:
+            return "更新成功。\r\n";
+        }
+        return nullptr;
+    }
+    return nullptr;
+}
+} // namespace
+
+CUpdaterDlg::CUpdaterDlg(CWnd* pParent)
+    : m_pParent(pParent), m_hIcon(::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME))),
+      m_nTaskbarCreated(::RegisterWindowMessageA("TaskbarCreated"))
+{
+}
+
+CUpdaterDlg::~CUpdaterDlg()
+{
+    // The notifier first, then the engine, whose worker may still need this window to
+    // answer its question box, then the dialog's own window.
+    m_notifier.DestroyWindow();
+    m_engine.Shutdown();
+    DestroyWindow();
+}
+
+BOOL CUpdaterDlg::Create()
+{
+    return CDialog::Create(IDD_UPDATER_DIALOG, m_pParent);
+}
+
+BOOL CUpdaterDlg::NotifyTray(DWORD dwMessage)
+{
+    NOTIFYICONDATAA nid = {};
+    nid.cbSize = NOTIFYICONDATAA_V1_SIZE; // the first version's structure
+    nid.hWnd = m_hWnd;
+    nid.uID = kTrayIconId;
+    nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    nid.uCallbackMessage = UM_TRAY_CALLBACK;
+    nid.hIcon = m_hIcon;
+    std::strcpy(nid.szTip, "Vantorel升级程序");
+    return ::Shell_NotifyIconA(dwMessage, &nid);
+}
+
+BOOL CUpdaterDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    NotifyTray(NIM_ADD);
+
+    m_notifier.Create(this);
+    m_notifier.SetVersionText("1.0");
+    m_notifier.SetSkin(IDB_NOTIFIER_SKIN, 255, 0, 255);
+    m_notifier.SetTextColor(RGB(255, 255, 255));
+
+    const CWinApp* pApp = CWinApp::GetApp();
+    m_bShowPopups = !(pApp && std::strcmp(pApp->m_lpCmdLine, "1") == 0);
+
+    const char* failure = m_engine.Init(m_hWnd) != 0 ? "升级程序初始化出错，升级失败。\r\n"
+                          : m_engine.Start() != 0    ? "启动升级时出错，升级失败。\r\n"
+                                                     : nullptr;
+    m_strStatus = failure ? failure : kShown;
+    if (m_bShowPopups)
+        ShowStatus(m_strStatus);
+    if (!failure) {
+        m_bDownloading = false;
+        SetTimer(kProgressTimer, 1000);
+    }
+    return TRUE;
+}
+
+void CUpdaterDlg::ShowStatus(const std::string& text)
+{
+    m_strStatus = text;
+    m_notifier.Show(m_strStatus.c_str(), 500, 3000, 500);
+}
+
+void CUpdaterDlg::OnDownloadFailed(LPARAM lResult)
+{
+    m_bDownloading = false;
+    if (!m_bShowPopups) {
+        QuitUpdater();
+        return;
+    }
+    char text[200];
+    switch (lResult) {
+    case DOWNLOAD_FAILED:
+        std::snprintf(text, sizeof text, "下载过程中出现错误，下载失败。\r\n");
+        break;
+    case DOWNLOAD_TRANSFER:
+        std::snprintf(text, sizeof text, "链接或数据传输过程中超时，下载失败。\r\n");
+        break;
+    case DOWNLOAD_CANCELLED:
+        std::snprintf(text, sizeof text, "升级被取消。\r\n");
+        break;
+    default:
+        std::snprintf(text, sizeof text, "链接服务器时发生错误，错误代码%d，下载失败。\r\n",
+                      static_cast<int>(lResult));
+        break;
+    }
+    ShowStatus(text);
+}
+
+void CUpdaterDlg::OnStatus(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    // The run's final messages end the package phase.
+    if (message == UM_UPDATE_ERROR || message == UM_UPDATE_RESULT
+        || (message == UM_PACKAGE_STATE && wParam == 20))
+        m_bPackagePhase = false;
+
+    switch (message) {
+    case UM_TRANSFER_STATE:
+        // Each package's download, not only the first one's, shows its progress.
+        if (wParam == 0 && m_bPackagePhase)
+            m_bDownloading = true;
+        break;
+    case UM_INFO_STATE:
+    case UM_PACKAGE_STATE:
+        if (wParam == 0) {
+            m_bPackagePhase = message == UM_PACKAGE_STATE;
+            m_strStatus = m_bPackagePhase ? "正在下载升级包......\r\n" : "正在下载升级信息......\r\n";
+            if (m_bShowPopups || m_bPackagePhase)
+                ShowStatus(m_strStatus);
+            m_bDownloading = true;
+        } else if (wParam == 10) {
+            m_bDownloading = false;
+        } else if (wParam == 20) {
+            OnDownloadFailed(lParam);
+        }
+        return;
+    case UM_UPDATE_RESULT:
+        if (wParam == 0 && !m_bShowPopups) {
+            QuitUpdater();
+            return;
+        }
+        break;
+    }
+    if (const char* text = TextFor(message, wParam))
+        ShowStatus(text);
+}
+
+void CUpdaterDlg::OnTimer(UINT_PTR nIDEvent)
+{
+    if (nIDEvent != kProgressTimer)
+        return;
+    if (m_bDownloading) {
+        const int nTotal = m_engine.m_nContentLength;
+        if (nTotal > 0)
+            m_notifier.SetProgress(m_engine.m_nReceived, nTotal);
+        else
+            m_notifier.SetProgress(0, 0);
+    }
+    m_notifier.m_bShowProgress = m_bDownloading;
+}
+
+LRESULT CUpdaterDlg::OnTrayCallback(WPARAM wParam, LPARAM lParam)
+{
+    if (wParam == kTrayIconId
+        && (lParam == WM_LBUTTONDOWN || lParam == WM_LBUTTONDBLCLK || lParam == WM_RBUTTONDOWN))
+        m_notifier.Show(m_strStatus.c_str(), 500, 3000, 500);
+    return 0;
+}
+
+void CUpdaterDlg::QuitUpdater()
+{
+    m_engine.m_bCancel = true;
+    NotifyTray(NIM_DELETE);
+    ::PostQuitMessage(0);
+}
+
+void CUpdaterDlg::OnPaint()
+{
+    if (!::IsIconic(m_hWnd)) {
+        Default();
+        return;
+    }
+    CPaintDC dc(m_hWnd);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()));
+    RECT rc;
+    ::GetClientRect(m_hWnd, &rc);
+    const int cx = ::GetSystemMetrics(SM_CXICON), cy = ::GetSystemMetrics(SM_CYICON);
+    ::DrawIcon(dc, (rc.right - rc.left - cx + 1) / 2, (rc.bottom - rc.top - cy + 1) / 2, m_hIcon);
+}
+
+LRESULT CUpdaterDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case UM_TRANSFER_STATE:
+    case UM_UPDATE_ERROR:
+    case UM_INFO_STATE:
+    case UM_PACKAGE_STATE:
+    case UM_UPDATE_RESULT:
+        OnStatus(message, wParam, lParam);
+        return Default();
+    case UM_TRAY_CALLBACK:
+        return OnTrayCallback(wParam, lParam);
+    case WM_TIMER:
+        OnTimer(wParam);
+        return Default();
+    case WM_PAINT:
+        OnPaint();
+        return 0;
+    case WM_QUERYDRAGICON:
+        return reinterpret_cast<LRESULT>(m_hIcon);
+    case WM_COMMAND:
+        // The notifier's cancel button.
+        if (LOWORD(wParam) == (IDC_NOTIFIER_CANCEL & 0xFFFF)) {
+            QuitUpdater();
+            return 0;
+        }
+        return Default();
+    default:
+        if (message == m_nTaskbarCreated) // the taskbar was restarted: the icon is gone
+            NotifyTray(NIM_ADD);
+        return CDialog::WindowProc(message, wParam, lParam);
+    }
+}
