@@ -31,6 +31,8 @@ http {
         root $dir/www;
         # The update-info "script" is a plain file whatever the query says.
         location ~ \.php\$ { types { } default_type text/plain; }
+        # A site of its own, if DIR holds one (the demo answers by the version query).
+        include $dir/site*.conf;
     }
 }
 CONF

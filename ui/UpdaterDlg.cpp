@@ -188,7 +188,11 @@ void CUpdaterDlg::OnTimer(UINT_PTR nIDEvent)
         else
             m_notifier.SetProgress(0, 0);
     }
+    // The status text takes the bar's place as soon as a download is over.
+    const bool bChanged = m_notifier.m_bShowProgress != m_bDownloading;
     m_notifier.m_bShowProgress = m_bDownloading;
+    if (bChanged && ::IsWindowVisible(m_notifier.m_hWnd))
+        m_notifier.RedrawWindow(RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
 }
 
 LRESULT CUpdaterDlg::OnTrayCallback(WPARAM wParam, LPARAM lParam)
