@@ -13,7 +13,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR args, int)
 {
     char log[MAX_PATH], self[MAX_PATH];
     if (GetEnvironmentVariableA("ARGS_LOG", log, MAX_PATH)) {
-        HANDLE file = CreateFileA(log, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file =
+            CreateFileA(log, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         DWORD written = 0;
         WriteFile(file, args, static_cast<DWORD>(strlen(args)), &written, nullptr);
         CloseHandle(file);
