@@ -21,6 +21,10 @@ cp "$build/bin/fake_noversion.exe" "$www/download/a.exe"
 cp "$build/bin/fake_noversion.exe" "$www/download/b.exe"
 printf 'bench\n\n\nupdate_files:\nhttp://127.0.0.1/download/a.exe\nhttp://127.0.0.1/download/b.exe\n' \
   > "$www/download/two.php"
+app=$build/bench-app
+rm -rf "$app" && mkdir -p "$app"
+cp "$build/bin/Module_Client_Updater.exe" "$app/"
+cp "$build/bin/fake_1_2_3_4.exe" "$app/Vantorel.exe"
 
 echo "== $(date -u +%F) $(nproc) cores, $(wine --version 2>/dev/null), nginx $(nginx -v 2>&1 | sed 's/.*\///')"
 echo "== curl (native, to a file)"
@@ -51,5 +55,19 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   echo "== whole update runs (median)"
   $bench run "http://127.0.0.1/download/latest.php?v=01020003" 15
   $bench run "http://127.0.0.1/download/two.php?v=01020003" 9
+  echo "== the whole program against an answer of \"latest\""
+  key="HKCU\\Software\\Vantorel\\Vantorel\\Settings"
+  wine reg add "$key" /v UpdateSvrUrl /d "http://127.0.0.1/download/latest.php" /f >/dev/null 2>&1
+  program="wine '"$build"'/bin/program_bench.exe"
+  app_win="Z:$(echo "'"$app"'" | tr / \\\\)"
+  $program shown "$app_win" 9
+  $program quiet "$app_win" 9
+  $program idle "$app_win" 75 &
+  sleep 10 # the popup has slid in and out again: idle in the tray
+  cpu() { awk "{print \$14 + \$15}" /proc/$(pgrep -f "bench-app.Module_Client_Updater_BAK" | head -n 1)/stat; }
+  before=$(cpu); sleep 60; after=$(cpu)
+  echo "idle in the tray for 60 s: $(( (after - before) * 1000 / $(getconf CLK_TCK) )) ms of CPU"
+  wait
+  wine reg delete "$key" /v UpdateSvrUrl /f >/dev/null 2>&1
   wine_stop
 ' 2>&1 | grep -v "setlocale"

@@ -68,31 +68,6 @@ TEST(Init, UpdateInfoUrlAndVersionQuery)
     DeleteFileA(main.c_str());
 }
 
-// Result 1: a module path that cannot be split into folder and name.
-TEST(Init, ModulePathSplit)
-{
-    const struct {
-        const char* path;
-        DWORD length;       // as GetModuleFileName reports it into a buffer of 261
-        const char* folder; // null: refused
-    } cases[] = {
-        {"C:\\Apps\\upd.exe", 15, "C:\\Apps\\"},
-        {"C:\\u", 4, "C:\\"},
-        {"upd.exe", 7, nullptr},
-        {"\\upd.exe", 8, nullptr},
-        {"", 0, nullptr},
-        {"C:\\x", MAX_PATH + 1, nullptr},
-    };
-    for (const auto& c : cases) {
-        std::string buffer(c.path), folder, name;
-        buffer.resize(MAX_PATH + 1, 'x');
-        EXPECT_EQ(SplitModulePath(buffer.c_str(), c.length, folder, name), c.folder != nullptr) << c.path;
-        if (c.folder) {
-            EXPECT_EQ(folder + name, c.path);
-        }
-    }
-}
-
 TEST(Build, UserTextsAreCodePage936)
 {
     // "升级启动成功。" as code page 936 bytes, and Wine running in that code page.
