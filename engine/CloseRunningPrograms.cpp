@@ -47,9 +47,10 @@ bool CloseMainProgram(HWND ownerWindow, DWORD processId, const std::atomic<bool>
     }
     return wait == WAIT_OBJECT_0;
 }
-} // namespace
 
-namespace engine_detail {
+// The installed updater's name for the running copy's name: the four characters that
+// begin eight before the end ("_BAK" of name_BAK.exe) removed. False, and no name,
+// when the name is shorter than eight characters.
 bool InstalledUpdaterName(const std::string& moduleName, std::string& installedName)
 {
     installedName.clear();
@@ -59,12 +60,12 @@ bool InstalledUpdaterName(const std::string& moduleName, std::string& installedN
     installedName.erase(moduleName.size() - 8, 4);
     return true;
 }
-} // namespace engine_detail
+} // namespace
 
 bool CloseRunningPrograms(HWND ownerWindow, const std::string& moduleName, const std::atomic<bool>* pCancel)
 {
     std::string installedName;
-    const bool haveInstalledName = engine_detail::InstalledUpdaterName(moduleName, installedName);
+    const bool haveInstalledName = InstalledUpdaterName(moduleName, installedName);
 
     const CHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPALL, 0));
     if (!snapshot.IsValid())

@@ -7,13 +7,6 @@
 #include <atomic>
 #include <string>
 
-namespace engine_detail {
-// The installed updater's name for the running copy's name: the four characters
-// that begin eight before the end ("_BAK" of name_BAK.exe) removed. False, and
-// no name, when `moduleName` is shorter than eight characters.
-bool InstalledUpdaterName(const std::string& moduleName, std::string& installedName);
-} // namespace engine_detail
-
 // Runs on the worker thread; the question box is owned by `ownerWindow`.
 // `moduleName` is the running copy's file name. False when the process list
 // cannot be read, a running main program cannot be opened or waited for, or

@@ -5,9 +5,16 @@
 
 namespace engine_detail {
 const char* const kDefaultInfoUrl = "http://" UPDATER_UPDATE_HOST "/download/update_info.php";
-const char* const kSettingsKey = "Software\\Vantorel\\Vantorel\\Settings";
-const char* const kSettingsValue = "UpdateSvrUrl";
+} // namespace engine_detail
 
+using engine_detail::kDefaultInfoUrl;
+
+namespace {
+const char kSettingsKey[] = "Software\\Vantorel\\Vantorel\\Settings";
+const char kSettingsValue[] = "UpdateSvrUrl";
+
+// Splits a module path of `length` characters as returned into a buffer of 261;
+// false when it is empty, cut, or has no backslash after its first character.
 bool SplitModulePath(const char* path, DWORD length, std::string& folder, std::string& name)
 {
     if (length == 0 || length >= MAX_PATH + 1)
@@ -21,6 +28,8 @@ bool SplitModulePath(const char* path, DWORD length, std::string& folder, std::s
     return true;
 }
 
+// The packed version major << 24 | minor << 16 | third, or false when major or minor
+// exceeds 255.
 bool PackVersion(DWORD productVersionMS, DWORD productVersionLS, DWORD& packed)
 {
     const DWORD major = HIWORD(productVersionMS);
@@ -31,11 +40,7 @@ bool PackVersion(DWORD productVersionMS, DWORD productVersionLS, DWORD& packed)
     packed = (major << 24) | (minor << 16) | third;
     return true;
 }
-} // namespace engine_detail
 
-using namespace engine_detail;
-
-namespace {
 // The value's text up to its first NUL, or false when it is missing, too long, or
 // fills the buffer without a terminating NUL (nothing past the buffer is ever read).
 // A shorter value stored without its NUL, as some installers write it, is whole.

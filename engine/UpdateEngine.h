@@ -54,20 +54,6 @@ public:
 DWORD WINAPI UpdateThreadProc(LPVOID param);
 
 namespace engine_detail {
-// The registry value, the fallback and the key of the update-info URL.
+// The update-info URL used without a settings value (its host is a build option).
 extern const char* const kDefaultInfoUrl;
-extern const char* const kSettingsKey;
-extern const char* const kSettingsValue;
-
-// Splits a module path of `length` characters as returned into a buffer of 261;
-// false when it is empty, cut, or has no backslash after its first character.
-bool SplitModulePath(const char* path, DWORD length, std::string& folder, std::string& name);
-
-// "?v=%08x" of a product version, or false when major or minor exceeds 255.
-bool PackVersion(DWORD productVersionMS, DWORD productVersionLS, DWORD& packed);
-
-// The local file name of a package: what follows the URL's last '/'. False when
-// there is none, or when it could leave the download folder (a backslash, a
-// colon, "." or "..").
-bool PackageFileName(const std::string& url, std::string& name);
 } // namespace engine_detail

@@ -9,20 +9,6 @@
 #include "engine/CloseRunningPrograms.h"
 #include "engine/UpdateInfo.h"
 
-namespace engine_detail {
-bool PackageFileName(const std::string& url, std::string& name)
-{
-    const size_t slash = url.rfind('/');
-    if (slash == std::string::npos || slash + 1 == url.size())
-        return false;
-    std::string candidate = url.substr(slash + 1);
-    if (candidate.find_first_of("\\:") != std::string::npos || candidate == "." || candidate == "..")
-        return false;
-    name = candidate;
-    return true;
-}
-} // namespace engine_detail
-
 int CUpdateEngine::Start()
 {
     if (m_hThread.IsValid())
@@ -37,6 +23,21 @@ int CUpdateEngine::Start()
 }
 
 namespace {
+
+// The local file name of a package: what follows the URL's last '/'. False when
+// there is none, or when it could leave the download folder (a backslash, a colon,
+// "." or "..").
+bool PackageFileName(const std::string& url, std::string& name)
+{
+    const size_t slash = url.rfind('/');
+    if (slash == std::string::npos || slash + 1 == url.size())
+        return false;
+    std::string candidate = url.substr(slash + 1);
+    if (candidate.find_first_of("\\:") != std::string::npos || candidate == "." || candidate == "..")
+        return false;
+    name = candidate;
+    return true;
+}
 
 // The run's temporary folder and its silent recursive removal.
 class CUpdateFolder {
@@ -119,7 +120,7 @@ DWORD RunUpdate(CUpdateEngine& engine, bool& inPackagePhase)
     std::vector<std::string> files;
     for (const std::string& url : urls) {
         std::string name;
-        if (!engine_detail::PackageFileName(url, name))
+        if (!PackageFileName(url, name))
             return fail(UM_UPDATE_ERROR, 10, 0);
         files.push_back(folder.Path() + "\\" + name);
         const int result = engine.HttpDownload(url.c_str(), files.back().c_str(), true);

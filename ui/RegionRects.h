@@ -16,7 +16,6 @@ public:
     bool Append(const RECT& rc);
 
     DWORD GetCount() const { return m_pData ? Header().nCount : 0; }
-    DWORD GetBlocks() const { return m_nBlocks; }
     const RECT* GetRects() const
     {
         return reinterpret_cast<const RECT*>(m_pData.get() + sizeof(RGNDATAHEADER));

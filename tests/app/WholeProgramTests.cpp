@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
-#include "engine/UpdateEngine.h"
 #include "ui/TaskbarNotifier.h"
 
 #include <tlhelp32.h>
@@ -16,6 +15,7 @@
 namespace {
 
 const char kCopyName[] = "Module_Client_Updater_BAK.exe";
+const char kSettingsKey[] = "Software\\Vantorel\\Vantorel\\Settings", kSettingsValue[] = "UpdateSvrUrl";
 
 // The running copy's process id, or 0.
 DWORD CopyProcess()
@@ -69,11 +69,10 @@ protected:
             CopyFileA((ExeFolder() + "fake_1_2_3_4.exe").c_str(), (m_app + "Vantorel.exe").c_str(), FALSE));
         SetEnvironmentVariableA("PACKAGE_LOG", (m_folder + "ran.log").c_str());
         HKEY key;
-        RegCreateKeyExA(HKEY_CURRENT_USER, engine_detail::kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                        &key, nullptr);
+        RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr);
         const char url[] = "http://127.0.0.1/download/update_info.php";
-        RegSetValueExA(key, engine_detail::kSettingsValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(url),
-                       sizeof url);
+        RegSetValueExA(key, kSettingsValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(url), sizeof url);
         RegCloseKey(key);
     }
     ~WholeProgram() override
@@ -84,7 +83,7 @@ protected:
             WaitForSingleObject(copy, 10000);
             CloseHandle(copy);
         }
-        RegDeleteKeyValueA(HKEY_CURRENT_USER, engine_detail::kSettingsKey, engine_detail::kSettingsValue);
+        RegDeleteKeyValueA(HKEY_CURRENT_USER, kSettingsKey, kSettingsValue);
         for (const char* name : {"update_info.php", "a.exe", "b.exe"})
             DeleteFileA((m_www + name).c_str());
         RemoveFolder(m_folder);

@@ -7,7 +7,8 @@
 
 namespace {
 
-using namespace engine_detail;
+using engine_detail::kDefaultInfoUrl;
+const char kSettingsKey[] = "Software\\Vantorel\\Vantorel\\Settings", kSettingsValue[] = "UpdateSvrUrl";
 
 // Stores the settings value byte for byte; empty removes it. The Wine prefix is the
 // build tree's own, so nothing of the user's is touched.
