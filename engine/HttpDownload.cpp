@@ -63,13 +63,23 @@ bool ReadDecimal(const char* p, const char* end, int& value, bool& atEnd)
     return true;
 }
 
-// First position p with p + n < count where the n bytes of `what` stand, or -1:
-// at least one received byte must follow the match.
+char LowerAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// First position p with p + n < count where the n bytes of `what` stand, ignoring the
+// case of ASCII letters, or -1: at least one received byte must follow the match.
+// Field names are case-insensitive, and some front ends send them in lower case.
 int Find(const char* buffer, int count, const char* what, int n)
 {
-    for (int p = 0; p + n < count; ++p)
-        if (memcmp(buffer + p, what, n) == 0)
+    for (int p = 0; p + n < count; ++p) {
+        int i = 0;
+        while (i < n && LowerAscii(buffer[p + i]) == LowerAscii(what[i]))
+            ++i;
+        if (i == n)
             return p;
+    }
     return -1;
 }
 
