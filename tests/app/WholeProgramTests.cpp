@@ -135,7 +135,7 @@ TEST_F(WholeProgram, QuietRunWithNothingToDoEndsByItself)
 TEST_F(WholeProgram, UpdateWithTheMainProgramRunningThenCancel)
 {
     PublishUpdate({"a.exe", "b.exe"});
-    HANDLE main = StartFake(m_folder + "running", "Vantorel.exe");
+    const CFake main = StartFake(m_folder + "running", "Vantorel.exe");
     CBoxWatcher watcher([](size_t) { return IDYES; }, 1, {main});
     Launch("-x & %y% (z)");
     const std::string copy = m_app + kCopyName;
@@ -154,13 +154,12 @@ TEST_F(WholeProgram, UpdateWithTheMainProgramRunningThenCancel)
     EXPECT_TRUE(PumpUntil([&] { return !FileExists(m_app + "update_files"); }));
     SendMessageA(GetDlgItem(popup, IDC_NOTIFIER_CANCEL), BM_CLICK, 0, 0);
     EXPECT_TRUE(CleanedUp());
-    CloseHandle(main);
 }
 
 TEST_F(WholeProgram, CancelWhileTheQuestionBoxIsUpRunsNothing)
 {
     PublishUpdate({"a.exe"});
-    HANDLE main = StartFake(m_folder + "running", "Vantorel.exe");
+    const CFake main = StartFake(m_folder + "running", "Vantorel.exe");
     CBoxWatcher watcher(
         [](size_t) {
             SendMessageA(GetDlgItem(Popup(CopyProcess()), IDC_NOTIFIER_CANCEL), BM_CLICK, 0, 0);
@@ -173,8 +172,6 @@ TEST_F(WholeProgram, CancelWhileTheQuestionBoxIsUpRunsNothing)
     EXPECT_EQ(watcher.Boxes().size(), 1u);
     EXPECT_EQ(ReadFileBytes(m_folder + "ran.log"), "");
     EXPECT_EQ(WaitForSingleObject(main, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "nothing is closed";
-    TerminateProcess(main, 0);
-    CloseHandle(main);
 }
 
 } // namespace

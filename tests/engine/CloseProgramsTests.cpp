@@ -38,7 +38,7 @@ protected:
     }
     HANDLE Start(const std::string& sub, const char* name, const char* args = "wait")
     {
-        HANDLE p = StartFake(m_folder + sub, name, args);
+        HANDLE p = StartFake(m_folder + sub, name, args).Detach();
         EXPECT_NE(p, nullptr) << name;
         m_processes.push_back(p);
         return p;

@@ -172,7 +172,7 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrived)
         SCOPED_TRACE(c.urls.empty() ? "no packages" : c.urls.back());
         // Where nothing is to be closed, no second of grace to wait for.
         const bool bMain = !c.ran || &c == cases;
-        HANDLE main = bMain ? StartFake(m_folder + "app", "Vantorel.exe") : nullptr;
+        const CFake main = bMain ? StartFake(m_folder + "app", "Vantorel.exe") : CFake();
         PublishList(c.urls);
         size_t asked = 0;
         {
@@ -187,9 +187,6 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrived)
         EXPECT_FALSE(FileExists(m_folder + "evil.exe"));
         if (main) {
             EXPECT_EQ(WaitForSingleObject(main, 0), c.ran ? WAIT_OBJECT_0 : static_cast<DWORD>(WAIT_TIMEOUT));
-            TerminateProcess(main, 0);
-            WaitForSingleObject(main, 20000);
-            CloseHandle(main);
         }
     }
 }
@@ -203,7 +200,7 @@ TEST_F(UpdateWorker, CancelDuringTheSecondOfThreePackagesClosesAndRunsNothing)
     for (size_t pauseAt : {std::string::npos, size_t(4000), std::string::npos})
         slow.Queue({reply + package, 0, pauseAt});
     PublishList({"http://127.0.0.12/a.exe", "http://127.0.0.12/b.exe", "http://127.0.0.12/c.exe"});
-    HANDLE main = StartFake(m_folder + "app", "Vantorel.exe");
+    const CFake main = StartFake(m_folder + "app", "Vantorel.exe");
     CBoxWatcher watcher([](size_t) { return IDYES; }, 1, {main});
     CUpdateEngine& engine = NewEngine();
     ASSERT_EQ(engine.Start(), 0);
@@ -218,8 +215,6 @@ TEST_F(UpdateWorker, CancelDuringTheSecondOfThreePackagesClosesAndRunsNothing)
     EXPECT_TRUE(watcher.Boxes().empty());
     EXPECT_EQ(WaitForSingleObject(main, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_FALSE(FolderLeft());
-    TerminateProcess(main, 0);
-    CloseHandle(main);
 }
 
 // The box's owner is a window of this thread, where the engine is destroyed when the
@@ -229,7 +224,7 @@ TEST_F(UpdateWorker, QuittingWhileTheQuestionBoxIsUpStartsNothing)
 {
     Publish("a.exe", ReadFileBytes(ExeFolder() + "fake_noversion.exe"));
     PublishList({Url("a.exe")});
-    HANDLE main = StartFake(m_folder + "app", "Vantorel.exe");
+    const CFake main = StartFake(m_folder + "app", "Vantorel.exe");
     CBoxWatcher watcher(
         [](size_t) {
             Sleep(500); // the user answers once the quit has begun
@@ -254,8 +249,6 @@ TEST_F(UpdateWorker, QuittingWhileTheQuestionBoxIsUpStartsNothing)
     EXPECT_EQ(PackagesRun(), "");
     EXPECT_EQ(WaitForSingleObject(main, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_FALSE(FolderLeft());
-    TerminateProcess(main, 0);
-    CloseHandle(main);
 }
 
 } // namespace

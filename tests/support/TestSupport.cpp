@@ -93,7 +93,16 @@ std::vector<Posted> CRecorder::Take()
     return seen;
 }
 
-HANDLE StartFake(const std::string& folder, const std::string& name, const char* args)
+CFake::~CFake()
+{
+    if (m_h) {
+        ::TerminateProcess(m_h, 0xDEAD);
+        ::WaitForSingleObject(m_h, 10000);
+        ::CloseHandle(m_h);
+    }
+}
+
+CFake StartFake(const std::string& folder, const std::string& name, const char* args)
 {
     ::CreateDirectoryA(folder.c_str(), nullptr);
     const std::string path = folder + "\\" + name;
@@ -104,7 +113,7 @@ HANDLE StartFake(const std::string& folder, const std::string& name, const char*
     if (!::CopyFileA((ExeFolder() + "fake_noversion.exe").c_str(), path.c_str(), FALSE)
         || !::CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                              &pi))
-        return nullptr;
+        return CFake();
     ::CloseHandle(pi.hThread);
     // Programs are found by a process snapshot: wait until the new one is in it.
     PumpUntil(
@@ -120,7 +129,7 @@ HANDLE StartFake(const std::string& folder, const std::string& name, const char*
             return listed;
         },
         10000);
-    return pi.hProcess;
+    return CFake(pi.hProcess);
 }
 
 CBoxWatcher::CBoxWatcher(std::function<int(size_t)> answer, size_t scripted, std::vector<HANDLE> fallback)

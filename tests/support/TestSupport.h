@@ -53,9 +53,29 @@ private:
     std::vector<Posted> m_seen;
 };
 
+// A started program: ended, if it still runs, and released when the object goes, so
+// a failed test leaves nothing running.
+class CFake {
+public:
+    explicit CFake(HANDLE h = nullptr) : m_h(h) {}
+    CFake(CFake&& other) noexcept : m_h(other.Detach()) {}
+    CFake& operator=(const CFake&) = delete;
+    ~CFake();
+    operator HANDLE() const { return m_h; }
+    HANDLE Detach()
+    {
+        const HANDLE h = m_h;
+        m_h = nullptr;
+        return h;
+    }
+
+private:
+    HANDLE m_h;
+};
+
 // A copy of the fake program as <folder>\<name>, started with `args` ("wait": until
 // ended; a number: for that many milliseconds). Null on failure.
-HANDLE StartFake(const std::string& folder, const std::string& name, const char* args = "wait");
+CFake StartFake(const std::string& folder, const std::string& name, const char* args = "wait");
 
 // Answers the closing question box from a thread of its own: the i-th box gets
 // answer(i). Past `scripted` boxes it ends the `fallback` programs and answers No, so
