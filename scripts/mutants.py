@@ -247,10 +247,10 @@ def run(cmd, cwd, log, timeout=None):
 
 def main():
     src, build, log = sys.argv[1], sys.argv[2], sys.argv[3]
-    wanted = sys.argv[4] if len(sys.argv) > 4 else ""
+    wanted = [w for w in (sys.argv[4] if len(sys.argv) > 4 else "").split(",") if w]
     caught = survived = stale = 0
     for name, path, before, after, tests in MUTANTS:
-        if wanted and wanted not in name:
+        if wanted and not any(w in name for w in wanted):
             continue
         full = os.path.join(src, path)
         with open(full, encoding="utf-8") as f:

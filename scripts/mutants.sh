@@ -2,7 +2,7 @@
 # Deliberate breakages of the product (listed in scripts/mutants.py), each applied to
 # a scratch copy of the tree, built, and run against the tests that should catch it.
 # Prints one line per breakage and a summary; exits non-zero if any survived.
-# Not part of the test run. Usage: bash scripts/mutants.sh [NAME-FILTER]
+# Not part of the test run. Usage: bash scripts/mutants.sh [PART-OF-NAME[,PART-OF-NAME...]]
 # Runs in a private network namespace, so it may go on beside a normal test run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -8,14 +8,16 @@ export WINEARCH=win64
 export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 
 wine_prefix_ready() {
-  [ -f "$WINEPREFIX/.project-ready" ] && return 0
+  [ -f "$WINEPREFIX/.project-ready-2" ] && return 0
   echo "wine: preparing the prefix $WINEPREFIX"
   mkdir -p "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1 </dev/null
   # Without a window manager, destroying a managed window takes two seconds.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null
+  # A program that crashes ends at once instead of waiting in a crash dialog.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null
   wineserver -w
-  touch "$WINEPREFIX/.project-ready"
+  touch "$WINEPREFIX/.project-ready-2"
 }
 
 # Starts the server and the desktop with their output detached: otherwise the first

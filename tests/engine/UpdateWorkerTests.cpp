@@ -234,9 +234,10 @@ TEST_F(UpdateWorker, QuittingWhileTheQuestionBoxIsUpStartsNothing)
     ASSERT_EQ(NewEngine().Start(), 0);
     ASSERT_TRUE(PumpUntil([&] { return !watcher.Boxes().empty(); }));
     HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    std::thread watchdog([done] { // a hang in the destructor cannot end the test by itself
+    std::thread watchdog([done, &main] { // a hang in the destructor cannot end the test by itself
         if (WaitForSingleObject(done, 30000) == WAIT_TIMEOUT) {
             fprintf(stderr, "the engine's destructor never returned\n");
+            TerminateProcess(main, 0); // nothing may stay behind the test process
             TerminateProcess(GetCurrentProcess(), 3);
         }
     });
