@@ -12,7 +12,7 @@
 namespace {
 const UINT kTrayIconId = IDR_MAINFRAME;
 const UINT_PTR kProgressTimer = 100;
-const char kShown[] = "升级启动成功。\r\n";
+const char kStarted[] = "升级启动成功。\r\n";
 
 const char* TextFor(UINT message, WPARAM phase)
 {
@@ -97,7 +97,7 @@ BOOL CUpdaterDlg::OnInitDialog()
     const char* failure = m_engine.Init(m_hWnd) != 0 ? "升级程序初始化出错，升级失败。\r\n"
                           : m_engine.Start() != 0    ? "启动升级时出错，升级失败。\r\n"
                                                      : nullptr;
-    m_strStatus = failure ? failure : kShown;
+    m_strStatus = failure ? failure : kStarted;
     if (m_bShowPopups)
         ShowStatus(m_strStatus);
     if (!failure) {
@@ -120,23 +120,15 @@ void CUpdaterDlg::OnDownloadFailed(LPARAM lResult)
         QuitUpdater();
         return;
     }
+    const char* const fixed = lResult == DOWNLOAD_FAILED ? "下载过程中出现错误，下载失败。\r\n"
+                              : lResult == DOWNLOAD_TRANSFER ? "链接或数据传输过程中超时，下载失败。\r\n"
+                              : lResult == DOWNLOAD_CANCELLED ? "升级被取消。\r\n"
+                                                              : nullptr;
     char text[200];
-    switch (lResult) {
-    case DOWNLOAD_FAILED:
-        std::snprintf(text, sizeof text, "下载过程中出现错误，下载失败。\r\n");
-        break;
-    case DOWNLOAD_TRANSFER:
-        std::snprintf(text, sizeof text, "链接或数据传输过程中超时，下载失败。\r\n");
-        break;
-    case DOWNLOAD_CANCELLED:
-        std::snprintf(text, sizeof text, "升级被取消。\r\n");
-        break;
-    default:
+    if (!fixed)
         std::snprintf(text, sizeof text, "链接服务器时发生错误，错误代码%d，下载失败。\r\n",
                       static_cast<int>(lResult));
-        break;
-    }
-    ShowStatus(text);
+    ShowStatus(fixed ? fixed : text);
 }
 
 void CUpdaterDlg::OnStatus(UINT message, WPARAM wParam, LPARAM lParam)
