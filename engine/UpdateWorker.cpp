@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/CloseRunningPrograms.h"
+#include "engine/PackageTrust.h"
 #include "engine/UpdateInfo.h"
 
 int CUpdateEngine::Start()
@@ -73,14 +74,17 @@ DWORD RunUpdate(CUpdateEngine& engine, bool& inPackagePhase)
     };
 
     CUpdateFolder folder(engine.m_strFolder);
+    std::vector<CHandle> locks; // packages checked and not yet started
     // The message goes first: the folder may take a while to remove.
     auto fail = [&](UINT message, WPARAM phase, LPARAM result) -> DWORD {
         post(message, phase, result);
+        locks.clear();
         folder.Remove();
         return 1;
     };
     auto finish = [&](WPARAM phase) -> DWORD {
         post(UM_UPDATE_RESULT, phase, 0);
+        locks.clear();
         folder.Remove();
         return 0;
     };
@@ -129,6 +133,12 @@ DWORD RunUpdate(CUpdateEngine& engine, bool& inPackagePhase)
         post(UM_PACKAGE_STATE, 10, 0);
     }
 
+    const CPackageTrust trust(engine.m_strFolder + "Vantorel.exe");
+    locks.resize(files.size());
+    for (size_t i = 0; i < files.size(); ++i)
+        if (!trust.Admit(files[i], locks[i]))
+            return fail(UM_UPDATE_ERROR, 20, 0);
+
     // A quit while the user was asked to close the main program starts no package.
     const bool closed = CloseRunningPrograms(engine.m_hNotifyWnd, engine.m_strModuleName, &engine.m_bCancel);
     if (engine.m_bCancel)
@@ -136,14 +146,15 @@ DWORD RunUpdate(CUpdateEngine& engine, bool& inPackagePhase)
     if (!closed)
         return fail(UM_UPDATE_ERROR, 30, 0);
 
-    for (const std::string& file : files) {
+    for (size_t i = 0; i < files.size(); ++i) {
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process = {};
-        if (!CreateProcessA(file.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+        if (!CreateProcessA(files[i].c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                             &process))
             return fail(UM_UPDATE_ERROR, 20, 0);
         const CHandle hProcess(process.hProcess), hThread(process.hThread);
+        locks[i].Close(); // the package may want its own file to itself
         WaitForSingleObject(hProcess, INFINITE);
     }
     return finish(20);

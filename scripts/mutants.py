@@ -7,7 +7,9 @@ entries that should catch it, put the file back, and print one line. A breakage 
 text no longer matches the source is reported as stale, so the list keeps up with
 the code.
 """
+import json
 import os
+import re
 import subprocess
 import sys
 
@@ -87,8 +89,8 @@ MUTANTS = [
      "    if (!CloseRunningPrograms(engine.m_hNotifyWnd, engine.m_strModuleName))\n"
      "        return fail(UM_UPDATE_ERROR, 30, 0);\n    post(UM_PACKAGE_STATE, 0, 0);\n", "update_worker"),
     ("folder-kept-after-success", "engine/UpdateWorker.cpp",
-     "        post(UM_UPDATE_RESULT, phase, 0);\n        folder.Remove();\n",
-     "        post(UM_UPDATE_RESULT, phase, 0);\n", "update_worker"),
+     "        post(UM_UPDATE_RESULT, phase, 0);\n        locks.clear();\n        folder.Remove();\n",
+     "        post(UM_UPDATE_RESULT, phase, 0);\n        locks.clear();\n", "update_worker"),
     ("leftovers-not-cleared", "engine/UpdateWorker.cpp",
      "    // Whatever an earlier run left behind goes first.\n    folder.Remove();\n", "", "update_worker"),
     ("package-not-waited-for", "engine/UpdateWorker.cpp",
@@ -104,6 +106,28 @@ MUTANTS = [
     ("package-done-not-posted", "engine/UpdateWorker.cpp",
      "            return fail(UM_PACKAGE_STATE, 20, result);\n        post(UM_PACKAGE_STATE, 10, 0);",
      "            return fail(UM_PACKAGE_STATE, 20, result);", "update_worker"),
+    # Package trust
+    ("trust-main-signature-ignored", "engine/PackageTrust.cpp",
+     "m_bSigned = VerifyTrust(path, nullptr) != TRUST_E_NOSIGNATURE;", "m_bSigned = false;", "update_worker"),
+    ("trust-signature-not-verified", "engine/PackageTrust.cpp",
+     "if (VerifyTrust(path, lock) != ERROR_SUCCESS)", "if (false)", "update_worker"),
+    ("trust-names-not-compared", "engine/PackageTrust.cpp",
+     "Bytes(signer.Cert()->pCertInfo->Subject) == m_subject\n           && Bytes(signer.Cert()->pCertInfo->Issuer) == m_issuer",
+     "true", "update_worker"),
+    ("trust-issuer-not-compared", "engine/PackageTrust.cpp",
+     "Bytes(signer.Cert()->pCertInfo->Issuer) == m_issuer", "true", "update_worker"),
+    ("trust-chain-policy-ignored", "engine/PackageTrust.cpp", "&& status.dwError == 0", "", "update_worker"),
+    ("trust-chain-status-ignored", "engine/PackageTrust.cpp",
+     "&& (pChain->TrustStatus.dwErrorStatus & ~tolerated) == 0", "", "update_worker"),
+    ("trust-usage-not-required", "engine/PackageTrust.cpp", "return bSound && NamesCodeSigning();",
+     "return bSound;", "update_worker"),
+    ("trust-checked-after-closing", "engine/UpdateWorker.cpp",
+     "    const CPackageTrust trust(",
+     "    CloseRunningPrograms(engine.m_hNotifyWnd, engine.m_strModuleName, &engine.m_bCancel);\n"
+     "    const CPackageTrust trust(", "update_worker"),
+    ("locked-packages-kept-at-failure", "engine/UpdateWorker.cpp",
+     "        post(message, phase, result);\n        locks.clear();\n", "        post(message, phase, result);\n",
+     "update_worker"),
     # Engine set-up
     ("file-version-instead-of-product", "engine/UpdateEngine.cpp",
      "ms = info->dwProductVersionMS;\n    ls = info->dwProductVersionLS;",
@@ -264,6 +288,7 @@ def main():
         try:
             with open(log, "a") as out:
                 out.write(f"\n===== {name}\n")
+            start = os.path.getsize(log)
             targets = [t + "_tests" for t in tests.split("|")]
             if run(["cmake", "--build", build, "--target"] + targets, src, log) != 0:
                 verdict = "caught (does not build)"
@@ -273,12 +298,18 @@ def main():
         finally:
             with open(full, "w", encoding="utf-8") as f:
                 f.write(original)
+        with open(log, encoding="utf-8", errors="replace") as f:
+            f.seek(start)
+            failing = sorted(set(re.findall(r"^\[  FAILED  \] (\S+?)(?:,| \(|$)", f.read(), re.M)))
+        with open(log + ".json", "a") as f:
+            f.write(json.dumps({"name": name, "verdict": verdict, "failing": failing}) + "\n")
         if verdict == "SURVIVED" or "hanging" in verdict:
             survived += 1
         else:
             caught += 1
         print(f"{name:40} {verdict:24} ({tests})", flush=True)
     run(["cmake", "--build", build], src, log)
+    print(f"which tests caught which breakage: {log}.json")
     print(f"mutants: {caught} caught, {survived} survived or hung, {stale} stale")
     return 1 if survived or stale else 0
 

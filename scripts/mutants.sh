@@ -27,6 +27,7 @@ cmake -S "$src" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-x8
 cmake --build "$build" >/dev/null
 log=$work/mutants.log
 : > "$log"
+: > "$log.json"
 
 unshare -n bash -c '
   set -euo pipefail

@@ -4,7 +4,8 @@ set -euo pipefail
 
 pkgs=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
       binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-      wine wine64 xvfb xauth locales fonts-wqy-microhei nginx googletest clang-format)
+      wine wine64 xvfb xauth locales fonts-wqy-microhei nginx googletest clang-format
+      openssl osslsigncode)
 
 missing=()
 for p in "${pkgs[@]}"; do

@@ -146,16 +146,22 @@ TEST_F(UpdateWorker, RunsThatEndAtTheVerdict)
 }
 
 // The main program runs throughout and the question box is answered Yes: it is
-// closed only once every package has arrived.
-TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrived)
+// closed only once every package has arrived and, when the installed main program is
+// signed, every package is its publisher's (copies signed afresh by the test set-up).
+TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
 {
     for (const char* name : {"a.exe", "b.exe"})
         Publish(name, ReadFileBytes(ExeFolder() + "fake_noversion.exe"));
     Publish("readme.exe", "only text\r\n");
+    for (const char* name : {"a", "b", "altered", "expired", "no_usage", "other", "lookalike"})
+        Publish(std::string("signed_") + name + ".exe",
+                ReadFileBytes(ExeFolder() + "signed\\" + name + ".exe"));
+    const char* kSignedByA = "signed\\a.exe";
     const struct {
         std::vector<std::string> urls;
         Messages tail; // after the package phase began
         const char* ran;
+        const char* main = nullptr; // signed copy installed as the main program
     } cases[] = {
         {{Url("b.exe"), "", Url("a.exe")}, kDownloaded + kDownloaded + Result(20), "b.exe\na.exe\n"},
         {{}, Result(20), ""},
@@ -167,12 +173,27 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrived)
         {{Url("a.exe"), Url("c:evil.exe")}, kDownloaded + Error(10), nullptr},
         {{Url("a.exe"), Url("x/..")}, kDownloaded + Error(10), nullptr},
         {{Url("a.exe"), Url(".")}, kDownloaded + Error(10), nullptr},
+        // Signed by A: its own packages run; a refusal comes before anything is closed or run.
+        {{Url("signed_a.exe")}, kDownloaded + Result(20), "signed_a.exe\n", kSignedByA},
+        {{Url("signed_a.exe"), Url("signed_b.exe")},
+         kDownloaded + kDownloaded + Error(20),
+         nullptr,
+         kSignedByA},
+        {{Url("a.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        {{Url("signed_altered.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        {{Url("signed_expired.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        {{Url("signed_no_usage.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        {{Url("signed_other.exe")}, kDownloaded + Error(20), nullptr, kSignedByA}, // A's name from another CA
+        // A's names, from an untrusted root named as the trusted one.
+        {{Url("signed_lookalike.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.urls.empty() ? "no packages" : c.urls.back());
         // Where nothing is to be closed, no second of grace to wait for.
-        const bool bMain = !c.ran || &c == cases;
-        const CFake main = bMain ? StartFake(m_folder + "app", "Vantorel.exe") : CFake();
+        const bool bMain = !c.ran || &c == cases || c.main;
+        const CFake main =
+            bMain ? StartFake(m_folder, "Vantorel.exe", "wait", c.main ? c.main : "fake_noversion.exe")
+                  : CFake();
         PublishList(c.urls);
         size_t asked = 0;
         {

@@ -102,7 +102,7 @@ CFake::~CFake()
     }
 }
 
-CFake StartFake(const std::string& folder, const std::string& name, const char* args)
+CFake StartFake(const std::string& folder, const std::string& name, const char* args, const char* source)
 {
     ::CreateDirectoryA(folder.c_str(), nullptr);
     const std::string path = folder + "\\" + name;
@@ -110,7 +110,7 @@ CFake StartFake(const std::string& folder, const std::string& name, const char* 
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!::CopyFileA((ExeFolder() + "fake_noversion.exe").c_str(), path.c_str(), FALSE)
+    if (!::CopyFileA((ExeFolder() + source).c_str(), path.c_str(), FALSE)
         || !::CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                              &pi))
         return CFake();

@@ -73,9 +73,11 @@ private:
     HANDLE m_h;
 };
 
-// A copy of the fake program as <folder>\<name>, started with `args` ("wait": until
-// ended; a number: for that many milliseconds). Null on failure.
-CFake StartFake(const std::string& folder, const std::string& name, const char* args = "wait");
+// A copy of the fake program (or of `source`, beside the tests) as <folder>\<name>,
+// started with `args` ("wait": until ended; a number: for that many milliseconds).
+// Null on failure.
+CFake StartFake(const std::string& folder, const std::string& name, const char* args = "wait",
+                const char* source = "fake_noversion.exe");
 
 // Answers the closing question box from a thread of its own: the i-th box gets
 // answer(i). Past `scripted` boxes it ends the `fallback` programs and answers No, so

@@ -1,0 +1,26 @@
+// Which packages may run. An installed main program that carries an Authenticode
+// signature names its publisher; from then on only packages validly signed by that
+// same publisher run. Without a signature on the main program, every package runs.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/Handle.h"
+
+class CPackageTrust {
+public:
+    // Reads the publisher from the main program's signature, if it carries one.
+    explicit CPackageTrust(const std::string& mainProgram);
+
+    // Whether `package` may run. Where a check is made, `lock` then holds the file open
+    // with writing and deletion denied, so what was checked is what runs; release it
+    // once the package's process exists.
+    bool Admit(const std::string& package, CHandle& lock) const;
+
+private:
+    bool m_bSigned = false;
+    std::vector<BYTE> m_subject, m_issuer; // the signer certificate's encoded names
+};

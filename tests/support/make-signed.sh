@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Test certificates and signed copies of the fake program, for the package-trust
+# tests. Certificates are made once per build tree; the copies are signed afresh on
+# every run, since a signature's validity depends on the time. The test CA becomes a
+# trusted root of the Wine prefix through the registry key itself: roots removed
+# through the system store can come back.
+# Usage: bash make-signed.sh BIN_DIR   (run by ctest, inside the Wine environment)
+set -euo pipefail
+bin=$1
+out=$bin/signed
+mkdir -p "$out/certs"
+cd "$out/certs"
+
+# cert NAME SUBJECT ISSUER(empty: self-signed) EXTENSIONS [DAYS]
+cert() {
+  [ -f "$1.crt" ] && return
+  openssl req -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.csr" -subj "$2" 2>/dev/null
+  printf '%b' "$4" >"$1.ext"
+  local by=(-signkey "$1.key")
+  [ -z "$3" ] || by=(-CA "$3.crt" -CAkey "$3.key" -set_serial "0x$(openssl rand -hex 8)")
+  # A negative number of days ends the certificate before now.
+  openssl x509 -req -in "$1.csr" "${by[@]}" -days "${5:-3650}" -extfile "$1.ext" -out "$1.crt" 2>/dev/null
+}
+ca='basicConstraints=critical,CA:true\nkeyUsage=critical,keyCertSign,cRLSign\n'
+signing='keyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n'
+A='/O=Vantorel Test/CN=Publisher A'
+cert ca '/CN=Vantorel Test CA' '' "$ca"
+cert other_ca '/CN=Other Test CA' '' "$ca"
+cert lookalike_ca '/CN=Vantorel Test CA' '' "$ca" # the trusted CA's name, another key
+cert a "$A" ca "$signing"
+cert b '/O=Vantorel Test/CN=Publisher B' ca "$signing"
+cert expired "$A" ca "$signing" -1
+cert no_usage "$A" ca 'keyUsage=critical,digitalSignature\nextendedKeyUsage=serverAuth\n'
+cert other "$A" other_ca "$signing"
+cert lookalike "$A" lookalike_ca "$signing"
+
+# The root's Blob is a serialised certificate: one property (32, the encoded
+# certificate) as id, encoding type and length, little-endian, then the bytes.
+le32() { printf '%02x%02x%02x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)); }
+openssl x509 -in ca.crt -outform DER -out ca.der
+thumb=$(sha1sum ca.der | cut -c1-40 | tr a-f A-F)
+blob=$(le32 32)$(le32 1)$(le32 "$(stat -c %s ca.der)")$(od -An -v -tx1 ca.der | tr -d ' \n')
+wine reg add "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$thumb" \
+  /v Blob /t REG_BINARY /d "$blob" /f >/dev/null 2>&1 </dev/null
+
+for who in a b expired no_usage other lookalike; do
+  rm -f "../$who.exe"
+  osslsigncode sign -certs "$who.crt" -key "$who.key" -in "$bin/fake_noversion.exe" -out "../$who.exe" >/dev/null
+done
+# One byte of code changed after signing.
+cp ../a.exe ../altered.exe
+printf '\x90' | dd of=../altered.exe bs=1 seek=1100 conv=notrunc status=none
+echo "signed: $(ls ../*.exe | wc -l) programs"
