@@ -5,12 +5,17 @@
 
 #include <winsock2.h>
 #include <windows.h>
+#include <shellapi.h>
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 
 #include "engine/Handle.h"
+
+#ifndef ERROR_ELEVATION_REQUIRED // missing from some SDKs' headers
+#define ERROR_ELEVATION_REQUIRED 740L
+#endif
 #include "engine/StatusMessages.h"
 
 class CUpdateEngine {
@@ -56,4 +61,8 @@ DWORD WINAPI UpdateThreadProc(LPVOID param);
 namespace engine_detail {
 // The update-info URL used without a settings value (its host is a build option).
 extern const char* const kDefaultInfoUrl;
+// How the worker starts packages. Tests put in starts that fail as Windows does for
+// a package that needs elevation and for a refused prompt, which Wine cannot show.
+extern decltype(&CreateProcessA) g_pCreateProcess;
+extern decltype(&ShellExecuteExA) g_pShellExecuteEx;
 } // namespace engine_detail

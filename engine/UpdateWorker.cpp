@@ -2,6 +2,7 @@
 // through posted status messages.
 #include "engine/UpdateEngine.h"
 
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <vector>
@@ -22,6 +23,11 @@ int CUpdateEngine::Start()
     }
     return 0;
 }
+
+namespace engine_detail {
+decltype(&CreateProcessA) g_pCreateProcess = CreateProcessA;
+decltype(&ShellExecuteExA) g_pShellExecuteEx = ShellExecuteExA;
+} // namespace engine_detail
 
 namespace {
 
@@ -65,6 +71,43 @@ private:
     std::string m_from;
     SHFILEOPSTRUCTA m_op = {};
 };
+
+// Starts a package and waits for its end; false when it could not be started. A
+// package that asks for administrator rights goes through the system's prompt.
+bool RunPackage(const std::string& file, CHandle& lock)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    CHandle hProcess;
+    if (engine_detail::g_pCreateProcess(file.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                        &startup, &process)) {
+        hProcess = CHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    } else {
+        if (GetLastError() != ERROR_ELEVATION_REQUIRED)
+            return false;
+        const std::string folder = file.substr(0, file.rfind('\\'));
+        SHELLEXECUTEINFOA info = {};
+        info.cbSize = sizeof info;
+        info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+        info.lpVerb = "runas";
+        info.lpFile = file.c_str();
+        info.lpDirectory = folder.c_str();
+        info.nShow = SW_SHOWNORMAL;
+        // The shell may hand the verb to extensions that need COM on this thread.
+        const HRESULT hrCom = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+        const bool bStarted = engine_detail::g_pShellExecuteEx(&info) && info.hProcess;
+        if (SUCCEEDED(hrCom))
+            CoUninitialize();
+        if (!bStarted) // a refused prompt included
+            return false;
+        hProcess = CHandle(info.hProcess);
+    }
+    lock.Close(); // the package may want its own file to itself
+    WaitForSingleObject(hProcess, INFINITE);
+    return true;
+}
 
 // `inPackagePhase` tells a failure that ends the run unexpectedly what to report.
 DWORD RunUpdate(CUpdateEngine& engine, bool& inPackagePhase)
@@ -146,17 +189,9 @@ DWORD RunUpdate(CUpdateEngine& engine, bool& inPackagePhase)
     if (!closed)
         return fail(UM_UPDATE_ERROR, 30, 0);
 
-    for (size_t i = 0; i < files.size(); ++i) {
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process = {};
-        if (!CreateProcessA(files[i].c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                            &process))
+    for (size_t i = 0; i < files.size(); ++i)
+        if (!RunPackage(files[i], locks[i]))
             return fail(UM_UPDATE_ERROR, 20, 0);
-        const CHandle hProcess(process.hProcess), hThread(process.hThread);
-        locks[i].Close(); // the package may want its own file to itself
-        WaitForSingleObject(hProcess, INFINITE);
-    }
     return finish(20);
 }
 

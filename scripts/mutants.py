@@ -128,6 +128,12 @@ MUTANTS = [
     ("locked-packages-kept-at-failure", "engine/UpdateWorker.cpp",
      "        post(message, phase, result);\n        locks.clear();\n", "        post(message, phase, result);\n",
      "update_worker"),
+    ("elevation-not-tried", "engine/UpdateWorker.cpp",
+     "        if (GetLastError() != ERROR_ELEVATION_REQUIRED)\n            return false;\n",
+     "        return false;\n", "update_worker"),
+    ("refused-prompt-goes-on", "engine/UpdateWorker.cpp",
+     "const bool bStarted = engine_detail::g_pShellExecuteEx(&info) && info.hProcess;",
+     "const bool bStarted = engine_detail::g_pShellExecuteEx(&info) || true;", "update_worker"),
     # Engine set-up
     ("file-version-instead-of-product", "engine/UpdateEngine.cpp",
      "ms = info->dwProductVersionMS;\n    ls = info->dwProductVersionLS;",

@@ -40,10 +40,33 @@ std::string Url(const std::string& name)
     return "http://127.0.0.1/download/" + name;
 }
 
+// Packages named "admin..." need elevation, and the prompt for "admin_refused..." is
+// refused; the others start as usual.
+BOOL WINAPI StartNeedingElevation(LPCSTR app, LPSTR cmd, LPSECURITY_ATTRIBUTES pa, LPSECURITY_ATTRIBUTES ta,
+                                  BOOL inherit, DWORD flags, LPVOID env, LPCSTR dir, LPSTARTUPINFOA si,
+                                  LPPROCESS_INFORMATION pi)
+{
+    if (strstr(app, "\\admin")) {
+        SetLastError(ERROR_ELEVATION_REQUIRED);
+        return FALSE;
+    }
+    return CreateProcessA(app, cmd, pa, ta, inherit, flags, env, dir, si, pi);
+}
+BOOL WINAPI PromptAnswered(SHELLEXECUTEINFOA* info)
+{
+    if (strstr(info->lpFile, "\\admin_refused")) {
+        SetLastError(ERROR_CANCELLED);
+        return FALSE;
+    }
+    return ShellExecuteExA(info);
+}
+
 class UpdateWorker : public testing::Test {
 protected:
     void SetUp() override
     {
+        engine_detail::g_pCreateProcess = StartNeedingElevation;
+        engine_detail::g_pShellExecuteEx = PromptAnswered;
         WSADATA wsa; // as Init does
         WSAStartup(MAKEWORD(2, 2), &wsa);
         const char* www = getenv("E2E_WWW");
@@ -150,7 +173,7 @@ TEST_F(UpdateWorker, RunsThatEndAtTheVerdict)
 // signed, every package is its publisher's (copies signed afresh by the test set-up).
 TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
 {
-    for (const char* name : {"a.exe", "b.exe"})
+    for (const char* name : {"a.exe", "b.exe", "admin.exe", "admin_refused.exe"})
         Publish(name, ReadFileBytes(ExeFolder() + "fake_noversion.exe"));
     Publish("readme.exe", "only text\r\n");
     for (const char* name : {"a", "b", "altered", "expired", "no_usage", "other", "lookalike"})
@@ -166,6 +189,8 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
         {{Url("b.exe"), "", Url("a.exe")}, kDownloaded + kDownloaded + Result(20), "b.exe\na.exe\n"},
         {{}, Result(20), ""},
         {{Url("a.exe"), Url("readme.exe")}, kDownloaded + kDownloaded + Error(20), "a.exe\n"},
+        {{Url("admin.exe"), Url("b.exe")}, kDownloaded + kDownloaded + Result(20), "admin.exe\nb.exe\n"},
+        {{Url("admin_refused.exe"), Url("b.exe")}, kDownloaded + kDownloaded + Error(20), ""},
         {{Url("a.exe"), Url("missing.exe")}, kDownloaded + Transfer(10) + Package(20, 404), nullptr},
         // No file name, or one that would leave the download folder.
         {{Url("a.exe"), Url("")}, kDownloaded + Error(10), nullptr},
