@@ -124,6 +124,22 @@ protected:
     std::string m_app = m_folder + "my app\\";
 };
 
+// Without its manifest Windows would ask for administrator rights by the file's name.
+TEST(Executable, CarriesItsManifest)
+{
+    const HMODULE exe = LoadLibraryExA((ExeFolder() + "Module_Client_Updater.exe").c_str(), nullptr,
+                                       LOAD_LIBRARY_AS_DATAFILE);
+    const HRSRC res = FindResourceA(exe, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    ASSERT_NE(res, nullptr);
+    const std::string text(static_cast<const char*>(LockResource(LoadResource(exe, res))),
+                           SizeofResource(exe, res));
+    for (const char* part :
+         {"level=\"asInvoker\"", "\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+          "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
+        EXPECT_NE(text.find(part), std::string::npos) << part;
+    FreeLibrary(exe);
+}
+
 TEST_F(WholeProgram, QuietRunWithNothingToDoEndsByItself)
 {
     WriteFileBytes(m_www + "update_info.php", "a\nb\nc\nlatest\n");

@@ -211,6 +211,9 @@ TEST_F(SkinButton, KindFromTheStyleTheCheckBeforeTheParentHearsOfItAndRadioGroup
         radios[i].SendMessage(BM_SETCHECK, BST_CHECKED);
         radios[i].SetRadioGroup(101, 103);
     }
+    // As shipped, the buttons beneath are common controls 6: only those know this message.
+    SIZE ideal;
+    EXPECT_TRUE(radios[0].SendMessage(BCM_GETIDEALSIZE, 0, LPARAM(&ideal)));
     MouseAt(radios[1].m_hWnd, WM_LBUTTONDOWN, MK_LBUTTON);
     MouseAt(radios[1].m_hWnd, WM_LBUTTONUP, 0);
     PumpUntil([] { return false; }, 50);
