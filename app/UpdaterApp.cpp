@@ -1,6 +1,7 @@
 #include "app/UpdaterApp.h"
 
 #include "app/RelaunchScript.h"
+#include "framework/UserText.h"
 
 #include <commctrl.h>
 
@@ -9,7 +10,7 @@ CUpdaterApp theApp;
 
 void Tell(const char* text)
 {
-    ::MessageBoxA(nullptr, text, nullptr, MB_OK);
+    UserMessageBox(nullptr, text, nullptr, MB_OK);
 }
 } // namespace
 

@@ -3,6 +3,7 @@
 #include <tlhelp32.h>
 
 #include "engine/Handle.h"
+#include "framework/UserText.h"
 
 namespace {
 const char kMainProgramName[] = "Vantorel.exe";
@@ -41,7 +42,7 @@ bool CloseMainProgram(HWND ownerWindow, DWORD processId, const std::atomic<bool>
     while (wait == WAIT_TIMEOUT) {
         if (pCancel && *pCancel)
             return false;
-        if (MessageBoxA(ownerWindow, kCloseText, kCloseCaption, MB_YESNO) == IDYES)
+        if (UserMessageBox(ownerWindow, kCloseText, kCloseCaption, MB_YESNO) == IDYES)
             TerminateProcess(process, 1);
         wait = WaitForSingleObject(process, kGraceMs);
     }

@@ -9,6 +9,7 @@
 
 #include "engine/CloseRunningPrograms.h"
 #include "engine/PackageTrust.h"
+#include "framework/UserText.h"
 #include "engine/UpdateInfo.h"
 
 int CUpdateEngine::Start()
@@ -18,7 +19,7 @@ int CUpdateEngine::Start()
     m_bCancel = false;
     m_hThread = CHandle(CreateThread(nullptr, 0, UpdateThreadProc, this, 0, nullptr));
     if (!m_hThread.IsValid()) {
-        MessageBoxA(m_hNotifyWnd, "无法创建更新线程", nullptr, MB_OK);
+        UserMessageBox(m_hNotifyWnd, "无法创建更新线程", nullptr, MB_OK);
         return 2;
     }
     return 0;

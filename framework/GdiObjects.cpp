@@ -1,4 +1,5 @@
 #include "framework/GdiObjects.h"
+#include "framework/UserText.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -36,7 +37,7 @@ BOOL CFont::CreatePointFont(int nPointSize, const char* pszFaceName, HDC hDC)
 
     LOGFONTA lf = {};
     lf.lfHeight = -std::abs(pt.y - origin.y);
-    lf.lfCharSet = DEFAULT_CHARSET;
+    lf.lfCharSet = UserTextCharSet(); // the fonts here show texts for the user
     ::strncpy(lf.lfFaceName, pszFaceName, LF_FACESIZE - 1);
     return CreateFontIndirect(lf);
 }

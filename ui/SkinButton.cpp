@@ -1,6 +1,7 @@
 #include "ui/SkinButton.h"
 
 #include "framework/DeviceContexts.h"
+#include "framework/UserText.h"
 #include "ui/RegionRects.h"
 
 #include <commctrl.h>
@@ -277,7 +278,6 @@ void CSkinButton::DrawItem(LPDRAWITEMSTRUCT pDrawItem)
     t.left += m_nFocusInset + 2;
     t.right -= m_nFocusInset + 2;
 
-    const std::string strText = GetWindowText();
     ::SetBkMode(hDC, TRANSPARENT);
     CSelectObject selectFont(hDC, m_font);
 
@@ -307,8 +307,7 @@ void CSkinButton::DrawItem(LPDRAWITEMSTRUCT pDrawItem)
         ::DrawFocusRect(hDC, &r);
     }
     ::SetTextColor(hDC, crCaption);
-    ::DrawTextA(hDC, strText.c_str(), static_cast<int>(strText.size()), &t,
-                DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    DrawWindowText(hDC, m_hWnd, &t, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
 }
 
 void CSkinButton::DrawBitmap(HDC hDC, HBITMAP hBitmap, RECT rc, short nDrawMode) const

@@ -1,6 +1,7 @@
 #include "ui/TaskbarNotifier.h"
 
 #include "framework/DeviceContexts.h"
+#include "framework/UserText.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -15,7 +16,7 @@ CTaskbarNotifier::CTaskbarNotifier()
     lf.lfHeight = 14;
     lf.lfWidth = 6;
     lf.lfWeight = 600;
-    lf.lfCharSet = DEFAULT_CHARSET;
+    lf.lfCharSet = UserTextCharSet();
     lstrcpyA(lf.lfFaceName, "Arial");
     m_fontTitle.CreateFontIndirect(lf);
 }
@@ -43,12 +44,14 @@ LRESULT CTaskbarNotifier::OnCreate()
     m_hHandCursor = ::LoadCursorA(nullptr, IDC_HAND);
     RECT rc = {40, 70, 110, 90};
     m_btnInstall.Create("立即安装", WS_CHILD | WS_VISIBLE, rc, this, IDC_NOTIFIER_INSTALL);
+    SetUserWindowText(m_btnInstall.m_hWnd, "立即安装");
     m_btnInstall.SetTextColor(m_crText);
     m_btnInstall.SetBitmaps(IDB_BUTTON_SKIN, IDB_BUTTON_SKIN, IDB_BUTTON_SKIN, IDB_BUTTON_SKIN,
                             IDB_BUTTON_SKIN, 1, 0, 0);
     m_btnInstall.EnableWindow(FALSE);
     ::OffsetRect(&rc, 80, 0);
     m_btnCancel.Create("取消升级", WS_CHILD | WS_VISIBLE, rc, this, IDC_NOTIFIER_CANCEL);
+    SetUserWindowText(m_btnCancel.m_hWnd, "取消升级");
     m_btnCancel.SetTextColor(RGB(255, 255, 255));
     m_btnCancel.SetBitmaps(IDB_BUTTON_SKIN, IDB_BUTTON_SKIN, IDB_BUTTON_SKIN, IDB_BUTTON_SKIN,
                            IDB_BUTTON_SKIN, 1, 0, 0);
@@ -286,18 +289,23 @@ int CTaskbarNotifier::BarWidth(int nWidth) const
 void CTaskbarNotifier::OnPaint()
 {
     CPaintDC dc(m_hWnd); // puts the DC's font and colours back when done
+    Draw(dc);
+}
+
+void CTaskbarNotifier::Draw(HDC dc)
+{
     ::SelectObject(dc, m_fontTitle);
     ::SetBkMode(dc, TRANSPARENT);
     ::SetTextColor(dc, m_crText);
     const std::string title = TitleText();
-    ::TextOutA(dc, 10, 8, title.c_str(), static_cast<int>(title.size()));
+    UserTextOut(dc, 10, 8, title);
     ::SelectObject(dc, m_fontText);
     RECT rc;
     ::GetClientRect(m_hWnd, &rc);
     if (m_nTotal > 0 && m_bShowProgress) {
         RECT r = {rc.left + 10, 30, rc.right - 10, 45};
         const std::string counts = CountsText(), percent = PercentText();
-        ::DrawTextA(dc, counts.c_str(), static_cast<int>(counts.size()), &r, DT_SINGLELINE);
+        DrawUserText(dc, counts, &r, DT_SINGLELINE);
         ::OffsetRect(&r, 0, 16);
         const RECT fill = {r.left, r.top, r.left + BarWidth(r.right - r.left), r.bottom};
         ::SetDCBrushColor(dc, RGB(0, 225, 50));
@@ -305,10 +313,10 @@ void CTaskbarNotifier::OnPaint()
         ::SetDCBrushColor(dc, RGB(180, 180, 180));
         ::FrameRect(dc, &r, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
         ::SetTextColor(dc, RGB(0, 0, 0));
-        ::DrawTextA(dc, percent.c_str(), static_cast<int>(percent.size()), &r, DT_CENTER | DT_SINGLELINE);
+        DrawUserText(dc, percent, &r, DT_CENTER | DT_SINGLELINE);
     } else {
         RECT r = {rc.left + 10, rc.top + 30, rc.right - 10, rc.bottom - 35};
-        ::DrawTextA(dc, m_strText.c_str(), static_cast<int>(m_strText.size()), &r, 0);
+        DrawUserText(dc, m_strText, &r, 0);
     }
 }
 
@@ -352,6 +360,12 @@ LRESULT CTaskbarNotifier::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         return Default();
     case WM_ERASEBKGND:
         return OnEraseBkgnd(reinterpret_cast<HDC>(wParam));
+    case WM_PRINTCLIENT: { // as PrintWindow asks
+        const int nSaved = ::SaveDC(reinterpret_cast<HDC>(wParam));
+        Draw(reinterpret_cast<HDC>(wParam));
+        ::RestoreDC(reinterpret_cast<HDC>(wParam), nSaved);
+        return 0;
+    }
     case WM_PAINT:
         OnPaint();
         return 0;

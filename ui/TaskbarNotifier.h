@@ -66,6 +66,7 @@ protected:
     LRESULT OnCreate();
     void OnTimer(UINT_PTR nIDEvent);
     void OnPaint();
+    void Draw(HDC dc); // the texts and the progress over the skin
     BOOL OnEraseBkgnd(HDC hDC);
     // Forwards the cancel command to the owner, whose handler ends the program.
     void OnCancelUpdate();

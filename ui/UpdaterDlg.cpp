@@ -1,6 +1,7 @@
 #include "ui/UpdaterDlg.h"
 
 #include "framework/DeviceContexts.h"
+#include "framework/UserText.h"
 #include "framework/WinApp.h"
 #include "res/resource.h"
 
@@ -68,14 +69,25 @@ BOOL CUpdaterDlg::Create()
 
 BOOL CUpdaterDlg::NotifyTray(DWORD dwMessage)
 {
+    const char kTip[] = "Vantorel升级程序";
+    const auto fill = [&](auto& nid) { // the first version's structure, either kind
+        nid.hWnd = m_hWnd;
+        nid.uID = kTrayIconId;
+        nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+        nid.uCallbackMessage = UM_TRAY_CALLBACK;
+        nid.hIcon = m_hIcon;
+    };
+    if (TextsNeedWideCalls()) {
+        NOTIFYICONDATAW nid = {};
+        nid.cbSize = NOTIFYICONDATAW_V1_SIZE;
+        fill(nid);
+        ::lstrcpynW(nid.szTip, WideFrom936(kTip).c_str(), 64);
+        return ::Shell_NotifyIconW(dwMessage, &nid);
+    }
     NOTIFYICONDATAA nid = {};
-    nid.cbSize = NOTIFYICONDATAA_V1_SIZE; // the first version's structure
-    nid.hWnd = m_hWnd;
-    nid.uID = kTrayIconId;
-    nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    nid.uCallbackMessage = UM_TRAY_CALLBACK;
-    nid.hIcon = m_hIcon;
-    std::strcpy(nid.szTip, "Vantorel升级程序");
+    nid.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    fill(nid);
+    std::strcpy(nid.szTip, kTip);
     return ::Shell_NotifyIconA(dwMessage, &nid);
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "TestWindows.h"
 #include "ui/TaskbarNotifier.h"
 
 #include <tlhelp32.h>
@@ -158,7 +159,8 @@ TEST_F(WholeProgram, UpdateWithTheMainProgramRunningThenCancel)
     EXPECT_EQ(ReadFileBytes(m_app + "update.bat"),
               "\"" + copy + "\" -x ^& %%y%% ^(z^)\r\ndel \"" + copy + "\"\r\ndel %0");
     EXPECT_TRUE(PumpUntil([&] { return ReadFileBytes(m_folder + "ran.log") == "a.exe\nb.exe\n"; }));
-    EXPECT_EQ(watcher.Boxes().size(), 1u);
+    ASSERT_EQ(watcher.Boxes().size(), 1u);
+    EXPECT_EQ(watcher.Boxes()[0].caption, "请关闭Vantorel主程序");
     EXPECT_EQ(WaitForSingleObject(main, 0), WAIT_OBJECT_0);
     // The program stays, the popup in the work area's corner, until the user cancels.
     HWND popup = nullptr;
@@ -167,9 +169,25 @@ TEST_F(WholeProgram, UpdateWithTheMainProgramRunningThenCancel)
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     EXPECT_TRUE(PumpUntil([&] { return GetWindowRect(popup, &rc) && rc.top == work.bottom - 100; }));
     EXPECT_EQ(rc.right, work.right);
+    wchar_t caption[16] = L"";
+    GetDlgItemTextW(popup, IDC_NOTIFIER_CANCEL, caption, 16);
+    EXPECT_STREQ(caption, L"取消升级");
+    CreateDirectoryA("screenshots", nullptr);
+    SaveScreenshot(popup, "screenshots\\program_code_page_" + std::to_string(GetACP()) + ".bmp");
     EXPECT_TRUE(PumpUntil([&] { return !FileExists(m_app + "update_files"); }));
     SendMessageA(GetDlgItem(popup, IDC_NOTIFIER_CANCEL), BM_CLICK, 0, 0);
     EXPECT_TRUE(CleanedUp());
+}
+
+// A folder holds the copy's name: the user is told.
+TEST_F(WholeProgram, StartUpFailureIsTold)
+{
+    CreateDirectoryA((m_app + kCopyName).c_str(), nullptr);
+    CBoxWatcher watcher([](size_t) { return IDOK; }, 1, {});
+    Launch("1");
+    const auto boxes = watcher.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "复制更新程序时出错");
 }
 
 TEST_F(WholeProgram, CancelWhileTheQuestionBoxIsUpRunsNothing)

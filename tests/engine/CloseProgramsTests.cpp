@@ -128,6 +128,7 @@ TEST_F(CloseRunningProgramsTest, MainProgramAskedEverySecondUntilItIsGone)
                                c.steps.size(), {main, second});
         EXPECT_EQ(boxes.size(), c.steps.size());
         for (const auto& box : boxes) {
+            EXPECT_EQ(box.caption, "请关闭Vantorel主程序");
             EXPECT_EQ(box.text, kText);
             EXPECT_EQ(box.owner, m_owner);
             EXPECT_TRUE(box.yesNoOnly);

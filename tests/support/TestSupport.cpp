@@ -132,25 +132,44 @@ CFake StartFake(const std::string& folder, const std::string& name, const char* 
     return CFake(pi.hProcess);
 }
 
+namespace {
+// A window's text as code-page-936 bytes, read through the wide call: right
+// whatever the system's code page.
+std::string Text936(HWND hWnd)
+{
+    wchar_t wide[1024] = L"";
+    const int n = ::GetWindowTextW(hWnd, wide, 1024);
+    char text[2048] = "";
+    return std::string(text, ::WideCharToMultiByte(936, 0, wide, n, text, sizeof text, nullptr, nullptr));
+}
+
+BOOL CALLBACK FindBox(HWND hWnd, LPARAM lParam)
+{
+    char cls[16] = "";
+    ::GetClassNameA(hWnd, cls, sizeof cls);
+    if (strcmp(cls, "#32770") == 0 && ::IsWindowVisible(hWnd) && ::GetDlgItem(hWnd, 0xFFFF))
+        *reinterpret_cast<HWND*>(lParam) = hWnd;
+    return !*reinterpret_cast<HWND*>(lParam);
+}
+} // namespace
+
 CBoxWatcher::CBoxWatcher(std::function<int(size_t)> answer, size_t scripted, std::vector<HANDLE> fallback)
     : m_thread([this, answer, scripted, fallback] {
-          // "请关闭Vantorel主程序": finding the box by it pins the caption's bytes.
-          const char kCaption[] = "\xC7\xEB\xB9\xD8\xB1\xD5Vantorel\xD6\xF7\xB3\xCC\xD0\xF2";
           while (!m_stop) {
-              const HWND box = ::FindWindowA("#32770", kCaption);
-              if (!box || !::IsWindowVisible(box)) {
+              HWND box = nullptr;
+              ::EnumWindows(FindBox, reinterpret_cast<LPARAM>(&box));
+              if (!box) {
                   ::Sleep(10);
                   continue;
               }
-              char text[1024] = "";
-              ::GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
               const bool yesNo =
                   ::GetDlgItem(box, IDYES) && ::GetDlgItem(box, IDNO) && !::GetDlgItem(box, IDCANCEL);
               size_t index;
               {
                   std::lock_guard<std::mutex> lock(m_mutex);
                   index = m_boxes.size();
-                  m_boxes.push_back({text, ::GetWindow(box, GW_OWNER), yesNo});
+                  m_boxes.push_back(
+                      {Text936(box), Text936(::GetDlgItem(box, 0xFFFF)), ::GetWindow(box, GW_OWNER), yesNo});
               }
               for (HANDLE p : index < scripted ? std::vector<HANDLE>() : fallback) {
                   ::TerminateProcess(p, 0xBAD);

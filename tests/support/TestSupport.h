@@ -79,13 +79,14 @@ private:
 CFake StartFake(const std::string& folder, const std::string& name, const char* args = "wait",
                 const char* source = "fake_noversion.exe");
 
-// Answers the closing question box from a thread of its own: the i-th box gets
+// Answers message boxes of any process from a thread of its own: the i-th box gets
 // answer(i). Past `scripted` boxes it ends the `fallback` programs and answers No, so
-// a run that keeps asking still ends. Records the text, owner and buttons of each box.
+// a run that keeps asking still ends. Records caption, text (read through the wide
+// calls, as code-page-936 bytes), owner and buttons of each box.
 class CBoxWatcher {
 public:
     struct Box {
-        std::string text;
+        std::string caption, text;
         HWND owner;
         bool yesNoOnly;
     };

@@ -206,6 +206,50 @@ TEST_F(Notifier, ProgressPaintedAndRepaintedWhenItChanges)
     EXPECT_NE(canvas.Pixel(229, 53), RGB(180, 180, 180));
 }
 
+int CALLBACK CollectText(HDC, HANDLETABLE*, const ENHMETARECORD* pRecord, int, LPARAM lParam)
+{
+    if (pRecord->iType == EMR_EXTTEXTOUTW) {
+        const auto* pText = reinterpret_cast<const EMREXTTEXTOUTW*>(pRecord);
+        reinterpret_cast<std::vector<std::wstring>*>(lParam)->emplace_back(
+            reinterpret_cast<const wchar_t*>(reinterpret_cast<const BYTE*>(pRecord)
+                                             + pText->emrtext.offString),
+            pText->emrtext.nChars);
+    }
+    return 1;
+}
+
+// The texts a window's painting writes, read back from a metafile of it.
+std::vector<std::wstring> TextsPainted(HWND hWnd)
+{
+    const HDC hEmf = ::CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
+    ::SendMessageW(hWnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(hEmf), PRF_CLIENT);
+    const HENHMETAFILE hMeta = ::CloseEnhMetaFile(hEmf);
+    std::vector<std::wstring> texts;
+    ::EnumEnhMetaFile(nullptr, hMeta, CollectText, &texts, nullptr);
+    ::DeleteEnhMetaFile(hMeta);
+    return texts;
+}
+
+// Also run on a system whose ANSI code page is not 936 (a ctest entry of its own).
+TEST_F(Notifier, TextsReadRightOnAnyCodePage)
+{
+    SetWorkArea({0, 0, 1280, 984});
+    m_notifier.Show("正在下载升级包......\r\n", 500, 3000, 500);
+    m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
+    const std::wstring title = L"Vantorel 程序升级程序(v1.0)";
+    EXPECT_EQ(TextsPainted(m_notifier.m_hWnd), (std::vector<std::wstring>{title, L"正在下载升级包......"}));
+    m_notifier.m_bShowProgress = true;
+    m_notifier.SetProgress(333, 1000);
+    EXPECT_EQ(TextsPainted(m_notifier.m_hWnd),
+              (std::vector<std::wstring>{title, L"接收:333 / 总量:1000", L"33%"}));
+    wchar_t caption[16] = L"";
+    ::GetDlgItemTextW(m_notifier.m_hWnd, IDC_NOTIFIER_CANCEL, caption, 16);
+    EXPECT_STREQ(caption, L"取消升级");
+    ::GetDlgItemTextW(m_notifier.m_hWnd, IDC_NOTIFIER_INSTALL, caption, 16);
+    EXPECT_STREQ(caption, L"立即安装");
+    Shot(("code_page_" + std::to_string(::GetACP())).c_str());
+}
+
 TEST_F(Notifier, ClicksCommandsAndNoActivation)
 {
     SetWorkArea({0, 0, 1280, 984});

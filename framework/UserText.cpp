@@ -1,0 +1,66 @@
+#include "framework/UserText.h"
+
+#include <vector>
+
+bool TextsNeedWideCalls()
+{
+    return ::GetACP() != 936;
+}
+
+BYTE UserTextCharSet()
+{
+    return TextsNeedWideCalls() ? GB2312_CHARSET : DEFAULT_CHARSET;
+}
+
+std::wstring WideFrom936(const std::string& text)
+{
+    const int nChars = static_cast<int>(text.size());
+    const int n = ::MultiByteToWideChar(936, 0, text.data(), nChars, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    if (n > 0)
+        ::MultiByteToWideChar(936, 0, text.data(), nChars, &wide[0], n);
+    return wide;
+}
+
+int UserMessageBox(HWND hOwner, const char* pszText, const char* pszCaption, UINT nType)
+{
+    if (!TextsNeedWideCalls())
+        return ::MessageBoxA(hOwner, pszText, pszCaption, nType);
+    const std::wstring text = WideFrom936(pszText), caption = pszCaption ? WideFrom936(pszCaption) : L"";
+    return ::MessageBoxW(hOwner, text.c_str(), pszCaption ? caption.c_str() : nullptr, nType);
+}
+
+BOOL SetUserWindowText(HWND hWnd, const char* pszText)
+{
+    if (!TextsNeedWideCalls())
+        return ::SetWindowTextA(hWnd, pszText);
+    return ::SetWindowTextW(hWnd, WideFrom936(pszText).c_str());
+}
+
+int DrawUserText(HDC hDC, const std::string& text, RECT* pRect, UINT nFormat)
+{
+    if (!TextsNeedWideCalls())
+        return ::DrawTextA(hDC, text.c_str(), static_cast<int>(text.size()), pRect, nFormat);
+    const std::wstring wide = WideFrom936(text);
+    return ::DrawTextW(hDC, wide.c_str(), static_cast<int>(wide.size()), pRect, nFormat);
+}
+
+BOOL UserTextOut(HDC hDC, int x, int y, const std::string& text)
+{
+    if (!TextsNeedWideCalls())
+        return ::TextOutA(hDC, x, y, text.c_str(), static_cast<int>(text.size()));
+    const std::wstring wide = WideFrom936(text);
+    return ::TextOutW(hDC, x, y, wide.c_str(), static_cast<int>(wide.size()));
+}
+
+int DrawWindowText(HDC hDC, HWND hWnd, RECT* pRect, UINT nFormat)
+{
+    if (!TextsNeedWideCalls()) {
+        std::vector<char> text(static_cast<size_t>(::GetWindowTextLengthA(hWnd)) + 1);
+        const int n = ::GetWindowTextA(hWnd, text.data(), static_cast<int>(text.size()));
+        return ::DrawTextA(hDC, text.data(), n, pRect, nFormat);
+    }
+    std::vector<wchar_t> text(static_cast<size_t>(::GetWindowTextLengthW(hWnd)) + 1);
+    const int n = ::GetWindowTextW(hWnd, text.data(), static_cast<int>(text.size()));
+    return ::DrawTextW(hDC, text.data(), n, pRect, nFormat);
+}

@@ -1,0 +1,25 @@
+// Texts for the user are code-page-936 bytes. Where the system's ANSI code page is
+// 936 they go to the "A" calls as they are; elsewhere the "A" calls would read them
+// in another code page, so they are converted where they are shown and go through
+// the wide calls.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+bool TextsNeedWideCalls();
+std::wstring WideFrom936(const std::string& text);
+// The character set of fonts for these texts: elsewhere than on 936, one whose fonts
+// hold their characters.
+BYTE UserTextCharSet();
+
+// The "A" calls of the same names, for texts in code page 936. A null caption is
+// the system's own.
+int UserMessageBox(HWND hOwner, const char* pszText, const char* pszCaption, UINT nType);
+BOOL SetUserWindowText(HWND hWnd, const char* pszText);
+int DrawUserText(HDC hDC, const std::string& text, RECT* pRect, UINT nFormat);
+BOOL UserTextOut(HDC hDC, int x, int y, const std::string& text);
+
+// Draws a window's own text, read the way it was set.
+int DrawWindowText(HDC hDC, HWND hWnd, RECT* pRect, UINT nFormat);
