@@ -317,6 +317,8 @@ def main():
         with open(log, encoding="utf-8", errors="replace") as f:
             f.seek(start)
             failing = sorted(set(re.findall(r"^\[  FAILED  \] (\S+?)(?:,| \(|$)", f.read(), re.M)))
+        if verdict == "caught" and not failing:
+            verdict = "caught (crashed or never ran)"  # worth a look in the log
         with open(log + ".json", "a") as f:
             f.write(json.dumps({"name": name, "verdict": verdict, "failing": failing}) + "\n")
         if verdict == "SURVIVED" or "hanging" in verdict:

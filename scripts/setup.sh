@@ -7,6 +7,14 @@ pkgs=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
       wine wine64 xvfb xauth locales fonts-wqy-microhei nginx googletest clang-format
       openssl osslsigncode)
 
+# The 32-bit build's tests run under 32-bit Wine.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "setup: adding the i386 architecture"
+  dpkg --add-architecture i386
+  apt-get update -qq
+fi
+pkgs+=(wine32:i386)
+
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,15 +1,19 @@
-# Sourced by the scripts: a Wine prefix of the project's own, quiet, code page 936.
+# Sourced by the scripts: a Wine prefix of the project's own, quiet, code page 936,
+# shared by the builds beside BUILD_DIR (it runs 32-bit and 64-bit programs alike).
 # Usage: . scripts/wine-env.sh BUILD_DIR
 build_dir=${1:?build directory}
-export WINEPREFIX="$build_dir/wineprefix"
+WINEPREFIX="$(cd "$build_dir/.." && pwd)/wineprefix"
+export WINEPREFIX
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 
 wine_prefix_ready() {
-  [ -f "$WINEPREFIX/.project-ready-2" ] && return 0
+  [ -f "$WINEPREFIX/.project-ready-3" ] && return 0
   echo "wine: preparing the prefix $WINEPREFIX"
+  # A prefix made before 32-bit Wine was installed starts no program at all.
+  rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1 </dev/null
   # Without a window manager, destroying a managed window takes two seconds.
@@ -17,7 +21,7 @@ wine_prefix_ready() {
   # A program that crashes ends at once instead of waiting in a crash dialog.
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null
   wineserver -w
-  touch "$WINEPREFIX/.project-ready-2"
+  touch "$WINEPREFIX/.project-ready-3"
 }
 
 # Starts the server and the desktop with their output detached: otherwise the first
