@@ -2,8 +2,6 @@
 // messages, the exception guard, reflection; GDI ownership and scoped DCs.
 #include "TestWindows.h"
 #include "framework/Button.h"
-#include "framework/Dialog.h"
-#include "framework/WinApp.h"
 #include "framework/DeviceContexts.h"
 
 #include <gtest/gtest.h>
@@ -239,43 +237,6 @@ TEST(Teardown, FinalMessageAfterTheOutermostHandlerAndNothingAfterTheDestructor)
     }
     EXPECT_TRUE(CWithMembers::s_bDestructing);
     EXPECT_EQ(CWithMembers::s_nLate, 0);
-}
-
-class CTestDialog : public CDialog {
-public:
-    int m_nInits = 0;
-    bool m_bAttachedAtInit = false;
-
-protected:
-    BOOL OnInitDialog() override
-    {
-        ++m_nInits;
-        m_bAttachedAtInit = FromHandle(m_hWnd) == this;
-        return TRUE;
-    }
-};
-
-TEST(DialogAndApplication, InitDialogThroughTheObjectAndTabThroughTheLoop)
-{
-    CTestDialog dlg;
-    ASSERT_TRUE(dlg.Create(101));
-    EXPECT_EQ(dlg.m_nInits, 1);
-    EXPECT_TRUE(dlg.m_bAttachedAtInit);
-    const HWND hEdit = ::GetDlgItem(dlg.m_hWnd, 1001), hButton = ::GetDlgItem(dlg.m_hWnd, 1002);
-    EXPECT_EQ(::GetFocus(), hEdit);
-
-    CWinApp app;
-    app.m_pMainWnd = &dlg;
-    ::PostMessageA(hEdit, WM_KEYDOWN, VK_TAB, 0);
-    ::PostQuitMessage(7);
-    EXPECT_EQ(app.Run(), 7);
-    EXPECT_EQ(::GetFocus(), hButton);
-
-    struct CFailingApp : CWinApp {
-        BOOL InitInstance() override { throw std::runtime_error("no memory"); }
-    } failing;
-    EXPECT_NE(failing.Main(nullptr, "1"), 0) << "no exception leaves the entry point";
-    EXPECT_STREQ(failing.m_lpCmdLine, "1");
 }
 
 } // namespace
