@@ -134,6 +134,8 @@ MUTANTS = [
     ("refused-prompt-goes-on", "engine/UpdateWorker.cpp",
      "const bool bStarted = engine_detail::g_pShellExecuteEx(&info) && info.hProcess;",
      "const bool bStarted = engine_detail::g_pShellExecuteEx(&info) || true;", "update_worker"),
+    ("package-unlocked-before-start", "engine/UpdateWorker.cpp", "        if (!RunPackage(files[i], locks[i]))",
+     "        if (locks[i].Close(), !RunPackage(files[i], locks[i]))", "update_worker"),
     # Texts on a system whose code page is not 936
     ("texts-never-wide", "framework/UserText.cpp", "return ::GetACP() != 936;", "return false;", "notifier|app"),
     ("question-box-narrow", "engine/CloseRunningPrograms.cpp", "UserMessageBox(ownerWindow,",

@@ -42,10 +42,18 @@ std::string Url(const std::string& name)
 
 // Packages named "admin..." need elevation, and the prompt for "admin_refused..." is
 // refused; the others start as usual.
+// Packages that another program could have rewritten as they were started.
+std::vector<std::string> g_writableAtStart;
+
 BOOL WINAPI StartNeedingElevation(LPCSTR app, LPSTR cmd, LPSECURITY_ATTRIBUTES pa, LPSECURITY_ATTRIBUTES ta,
                                   BOOL inherit, DWORD flags, LPVOID env, LPCSTR dir, LPSTARTUPINFOA si,
                                   LPPROCESS_INFORMATION pi)
 {
+    const HANDLE file =
+        CreateFileA(app, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE && CloseHandle(file))
+        g_writableAtStart.push_back(app);
     if (strstr(app, "\\admin")) {
         SetLastError(ERROR_ELEVATION_REQUIRED);
         return FALSE;
@@ -231,6 +239,8 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
         EXPECT_EQ(asked, bMain && c.ran ? 1u : 0u);
         EXPECT_FALSE(FolderLeft());
         EXPECT_FALSE(FileExists(m_folder + "evil.exe"));
+        EXPECT_TRUE(!c.main || g_writableAtStart.empty()) << "a checked package is locked until it starts";
+        g_writableAtStart.clear();
         if (main) {
             EXPECT_EQ(WaitForSingleObject(main, 0), c.ran ? WAIT_OBJECT_0 : static_cast<DWORD>(WAIT_TIMEOUT));
         }
