@@ -69,11 +69,4 @@ TEST(Init, UpdateInfoUrlAndVersionQuery)
     DeleteFileA(main.c_str());
 }
 
-TEST(Build, UserTextsAreCodePage936)
-{
-    // "升级启动成功。" as code page 936 bytes, and Wine running in that code page.
-    EXPECT_EQ(std::string("升级启动成功。"), "\xC9\xFD\xBC\xB6\xC6\xF4\xB6\xAF\xB3\xC9\xB9\xA6\xA1\xA3");
-    EXPECT_EQ(GetACP(), 936u) << "run Wine with the zh_CN.UTF-8 locale";
-}
-
 } // namespace
