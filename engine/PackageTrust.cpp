@@ -4,6 +4,8 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include <cstring>
+
 namespace {
 
 std::wstring Wide(const std::string& text)
