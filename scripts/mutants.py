@@ -144,8 +144,8 @@ MUTANTS = [
      "::MessageBoxA(nullptr, text, nullptr, MB_OK);", "app"),
     ("button-caption-narrow", "ui/TaskbarNotifier.cpp", "    SetUserWindowText(m_btnCancel.m_hWnd, \"取消升级\");\n", "",
      "notifier"),
-    ("status-drawn-narrow", "ui/TaskbarNotifier.cpp", "DrawUserText(dc, m_strText, &r, 0);",
-     "::DrawTextA(dc, m_strText.c_str(), -1, &r, 0);", "notifier"),
+    ("fonts-without-the-characters", "framework/UserText.cpp",
+     "return TextsNeedWideCalls() ? GB2312_CHARSET : DEFAULT_CHARSET;", "return DEFAULT_CHARSET;", "notifier"),
     # Engine set-up
     ("file-version-instead-of-product", "engine/UpdateEngine.cpp",
      "ms = info->dwProductVersionMS;\n    ls = info->dwProductVersionLS;",

@@ -216,8 +216,9 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
         {{Url("a.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
         {{Url("signed_altered.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
         {{Url("signed_expired.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
-        {{Url("signed_no_usage.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
-        {{Url("signed_other.exe")}, kDownloaded + Error(20), nullptr, kSignedByA}, // A's name from another CA
+        {{Url("signed_no_usage.exe")}, kDownloaded + Error(20), nullptr, kSignedByA}, // names no usage at all
+        // A's subject from another trusted CA.
+        {{Url("signed_other.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
         // A's names, from an untrusted root named as the trusted one.
         {{Url("signed_lookalike.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
     };

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Test certificates and signed copies of the fake program, for the package-trust
 # tests. Certificates are made once per build tree; the copies are signed afresh on
-# every run, since a signature's validity depends on the time. The test CA becomes a
-# trusted root of the Wine prefix through the registry key itself: roots removed
-# through the system store can come back.
+# every run, since a signature's validity depends on the time. Two test CAs become
+# trusted roots of the Wine prefix, through the registry key itself (roots removed
+# through the system store can come back); the look-alike CA, named as the first,
+# does not.
 # Usage: bash make-signed.sh BIN_DIR   (run by ctest, inside the Wine environment)
 set -euo pipefail
 bin=$1
 out=$bin/signed
-mkdir -p "$out/certs"
-cd "$out/certs"
+certs=$out/certs-$(sha1sum "$0" | cut -c1-8) # made anew when this script changes
+mkdir -p "$certs"
+cd "$certs"
 
 # cert NAME SUBJECT ISSUER(empty: self-signed) EXTENSIONS [DAYS]
 cert() {
@@ -30,18 +32,20 @@ cert lookalike_ca '/CN=Vantorel Test CA' '' "$ca" # the trusted CA's name, anoth
 cert a "$A" ca "$signing"
 cert b '/O=Vantorel Test/CN=Publisher B' ca "$signing"
 cert expired "$A" ca "$signing" -1
-cert no_usage "$A" ca 'keyUsage=critical,digitalSignature\nextendedKeyUsage=serverAuth\n'
+cert no_usage "$A" ca 'keyUsage=critical,digitalSignature\n' # no usage named: the chain allows any
 cert other "$A" other_ca "$signing"
 cert lookalike "$A" lookalike_ca "$signing"
 
 # The root's Blob is a serialised certificate: one property (32, the encoded
 # certificate) as id, encoding type and length, little-endian, then the bytes.
 le32() { printf '%02x%02x%02x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)); }
-openssl x509 -in ca.crt -outform DER -out ca.der
-thumb=$(sha1sum ca.der | cut -c1-40 | tr a-f A-F)
-blob=$(le32 32)$(le32 1)$(le32 "$(stat -c %s ca.der)")$(od -An -v -tx1 ca.der | tr -d ' \n')
-wine reg add "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$thumb" \
-  /v Blob /t REG_BINARY /d "$blob" /f >/dev/null 2>&1 </dev/null
+for root in ca other_ca; do
+  openssl x509 -in $root.crt -outform DER -out $root.der
+  thumb=$(sha1sum $root.der | cut -c1-40 | tr a-f A-F)
+  blob=$(le32 32)$(le32 1)$(le32 "$(stat -c %s $root.der)")$(od -An -v -tx1 $root.der | tr -d ' \n')
+  wine reg add "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$thumb" \
+    /v Blob /t REG_BINARY /d "$blob" /f >/dev/null 2>&1 </dev/null
+done
 
 for who in a b expired no_usage other lookalike; do
   rm -f "../$who.exe"

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 // The notifier with its state in view.
@@ -18,6 +20,8 @@ public:
     using CTaskbarNotifier::BarWidth;
     using CTaskbarNotifier::m_dwHideTick;
     using CTaskbarNotifier::m_dwShowTick;
+    using CTaskbarNotifier::m_fontText;
+    using CTaskbarNotifier::m_fontTitle;
     using CTaskbarNotifier::m_nEdge;
     using CTaskbarNotifier::m_nSkinWidth;
     using CTaskbarNotifier::m_nState;
@@ -243,6 +247,14 @@ TEST_F(Notifier, TextsReadRightOnAnyCodePage)
     EXPECT_STREQ(caption, L"取消升级");
     ::GetDlgItemTextW(m_notifier.m_hWnd, IDC_NOTIFIER_INSTALL, caption, 16);
     EXPECT_STREQ(caption, L"立即安装");
+    // Their fonts hold the characters: no boxes in their place.
+    CClientDC dc(m_notifier.m_hWnd);
+    for (const HFONT hFont : {HFONT(m_notifier.m_fontTitle), HFONT(m_notifier.m_fontText)}) {
+        CSelectObject font(dc, hFont);
+        WORD glyphs[8];
+        ::GetGlyphIndicesW(dc, L"程序升级接收总量", 8, glyphs, GGI_MARK_NONEXISTING_GLYPHS);
+        EXPECT_EQ(std::count(glyphs, glyphs + 8, 0xFFFF), 0);
+    }
     Shot(("code_page_" + std::to_string(::GetACP())).c_str());
 }
 
