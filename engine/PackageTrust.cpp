@@ -6,16 +6,9 @@
 
 #include <cstring>
 
-namespace {
+#include "framework/UserText.h"
 
-std::wstring Wide(const std::string& text)
-{
-    const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring wide(n > 0 ? n : 1, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], n);
-    wide.resize(wide.size() - 1);
-    return wide;
-}
+namespace {
 
 // Authenticode verification as the system makes it: no user interface, no revocation
 // check. `hFile` may be null, and is otherwise the file at `path` already opened.
@@ -128,7 +121,7 @@ CPackageTrust::CPackageTrust(const std::string& mainProgram)
     // Without a main program there is no publisher to keep to.
     if (GetFileAttributesA(mainProgram.c_str()) == INVALID_FILE_ATTRIBUTES)
         return;
-    const std::wstring path = Wide(mainProgram);
+    const std::wstring path = Widen(mainProgram, CP_ACP); // as the "A" calls read it
     m_bSigned = VerifyTrust(path, nullptr) != TRUST_E_NOSIGNATURE;
     const CSigner signer(path);
     // A signature whose signer cannot be read names nobody: then no package matches.
@@ -146,7 +139,7 @@ bool CPackageTrust::Admit(const std::string& package, CHandle& lock) const
                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!lock.IsValid())
         return false;
-    const std::wstring path = Wide(package);
+    const std::wstring path = Widen(package, CP_ACP);
     if (VerifyTrust(path, lock) != ERROR_SUCCESS)
         return false;
     const CSigner signer(path);

@@ -12,11 +12,11 @@
 #include <string>
 
 #include "engine/Handle.h"
+#include "engine/StatusMessages.h"
 
 #ifndef ERROR_ELEVATION_REQUIRED // missing from some SDKs' headers
 #define ERROR_ELEVATION_REQUIRED 740L
 #endif
-#include "engine/StatusMessages.h"
 
 class CUpdateEngine {
 public:

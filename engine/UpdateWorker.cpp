@@ -9,8 +9,8 @@
 
 #include "engine/CloseRunningPrograms.h"
 #include "engine/PackageTrust.h"
-#include "framework/UserText.h"
 #include "engine/UpdateInfo.h"
+#include "framework/UserText.h"
 
 int CUpdateEngine::Start()
 {

@@ -12,13 +12,13 @@ BYTE UserTextCharSet()
     return TextsNeedWideCalls() ? GB2312_CHARSET : DEFAULT_CHARSET;
 }
 
-std::wstring WideFrom936(const std::string& text)
+std::wstring Widen(const std::string& text, UINT nCodePage)
 {
     const int nChars = static_cast<int>(text.size());
-    const int n = ::MultiByteToWideChar(936, 0, text.data(), nChars, nullptr, 0);
+    const int n = ::MultiByteToWideChar(nCodePage, 0, text.data(), nChars, nullptr, 0);
     std::wstring wide(static_cast<size_t>(n), L'\0');
     if (n > 0)
-        ::MultiByteToWideChar(936, 0, text.data(), nChars, &wide[0], n);
+        ::MultiByteToWideChar(nCodePage, 0, text.data(), nChars, &wide[0], n);
     return wide;
 }
 

@@ -9,7 +9,11 @@
 #include <string>
 
 bool TextsNeedWideCalls();
-std::wstring WideFrom936(const std::string& text);
+std::wstring Widen(const std::string& text, UINT nCodePage);
+inline std::wstring WideFrom936(const std::string& text)
+{
+    return Widen(text, 936);
+}
 // The character set of fonts for these texts: elsewhere than on 936, one whose fonts
 // hold their characters.
 BYTE UserTextCharSet();
