@@ -162,7 +162,7 @@ int Runs(const char* infoUrl, int repeats)
     WPARAM lastPhase = 0;
     for (int i = 0; i < repeats; ++i) {
         CUpdateEngine engine;
-        engine.m_strFolder = temp;
+        engine.m_strFolder = engine.m_strInstallFolder = temp;
         engine.m_strModuleName = "Module_Client_Updater_BAK.exe";
         engine.m_strInfoUrl = infoUrl;
         engine.m_hNotifyWnd = window;

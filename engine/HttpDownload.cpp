@@ -16,22 +16,6 @@ const int kLabelSize = sizeof kLengthLabel - 1; // 15
 const char kHeaderEnd[] = "\r\n\r\n";
 const int kHeaderEndSize = sizeof kHeaderEnd - 1; // 4
 
-class CSocket {
-public:
-    explicit CSocket(SOCKET s) : m_s(s) {}
-    ~CSocket()
-    {
-        if (m_s != INVALID_SOCKET)
-            closesocket(m_s);
-    }
-    CSocket(const CSocket&) = delete;
-    CSocket& operator=(const CSocket&) = delete;
-    SOCKET Get() const { return m_s; }
-
-private:
-    SOCKET m_s;
-};
-
 bool IsSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -85,7 +69,39 @@ int Find(const char* buffer, int count, const char* what, int n)
 
 } // namespace
 
+// The download's socket, known to the engine while it is open so that Cancel can
+// close it from the interface thread; closed here unless Cancel did.
+class CDownloadSocket {
+public:
+    explicit CDownloadSocket(CUpdateEngine& engine) : m_engine(engine), m_s(socket(AF_INET, SOCK_STREAM, 0))
+    {
+        const std::lock_guard<std::mutex> lock(m_engine.m_socketLock);
+        m_engine.m_socket = m_s;
+    }
+    ~CDownloadSocket()
+    {
+        const std::lock_guard<std::mutex> lock(m_engine.m_socketLock);
+        if (m_engine.m_socket == m_s && m_s != INVALID_SOCKET)
+            closesocket(m_s);
+        m_engine.m_socket = INVALID_SOCKET;
+    }
+    CDownloadSocket(const CDownloadSocket&) = delete;
+    CDownloadSocket& operator=(const CDownloadSocket&) = delete;
+    SOCKET Get() const { return m_s; }
+
+private:
+    CUpdateEngine& m_engine;
+    const SOCKET m_s;
+};
+
 int CUpdateEngine::HttpDownload(const char* url, const char* path, bool notify)
+{
+    const int result = DirectDownload(url, path, notify);
+    // A socket closed by Cancel fails whatever call it was in: that is the cancel.
+    return result < 0 && m_bCancel ? DOWNLOAD_CANCELLED : result;
+}
+
+int CUpdateEngine::DirectDownload(const char* url, const char* path, bool notify)
 {
     m_nContentLength = -1;
     m_nReceived = 0;
@@ -104,7 +120,7 @@ int CUpdateEngine::HttpDownload(const char* url, const char* path, bool notify)
     const std::string host(hostBegin, hostEnd ? hostEnd : url + urlLength);
     const bool numeric = host.find_first_not_of("0123456789.") == std::string::npos;
 
-    CSocket sock(socket(AF_INET, SOCK_STREAM, 0));
+    CDownloadSocket sock(*this);
     if (sock.Get() == INVALID_SOCKET)
         return DOWNLOAD_FAILED;
     const SOCKET s = sock.Get();

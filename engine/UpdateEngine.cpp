@@ -94,9 +94,21 @@ CUpdateEngine::~CUpdateEngine()
     Shutdown();
 }
 
+void CUpdateEngine::Cancel()
+{
+    const std::lock_guard<std::mutex> lock(m_socketLock);
+    m_bCancel = true;
+    // Closing the socket wakes a connect, send or receive that would otherwise sit
+    // out its time-out; the download then finds the flag set.
+    if (m_socket != INVALID_SOCKET) {
+        closesocket(m_socket);
+        m_socket = INVALID_SOCKET;
+    }
+}
+
 void CUpdateEngine::Shutdown()
 {
-    m_bCancel = true;
+    Cancel();
     if (!m_hThread.IsValid())
         return;
     // No time limit, but sent messages are handled: the worker's question box is owned
@@ -108,7 +120,7 @@ void CUpdateEngine::Shutdown()
     }
 }
 
-int CUpdateEngine::Init(HWND hNotifyWnd)
+int CUpdateEngine::Init(HWND hNotifyWnd, const std::string& installFolder)
 {
     if (!ReadSettingsUrl(m_strInfoUrl))
         m_strInfoUrl = kDefaultInfoUrl;
@@ -119,8 +131,10 @@ int CUpdateEngine::Init(HWND hNotifyWnd)
     if (!SplitModulePath(path, length, m_strFolder, m_strModuleName))
         return 1;
 
+    m_strInstallFolder = installFolder.empty() ? m_strFolder : installFolder;
+
     DWORD ms = 0, ls = 0;
-    if (!ReadProductVersion(m_strFolder + "Vantorel.exe", ms, ls) || !PackVersion(ms, ls, m_dwVersion))
+    if (!ReadProductVersion(m_strInstallFolder + "Vantorel.exe", ms, ls) || !PackVersion(ms, ls, m_dwVersion))
         return 2;
 
     char query[16];

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "engine/Handle.h"
@@ -26,14 +27,19 @@ public:
     CUpdateEngine& operator=(const CUpdateEngine&) = delete;
 
     // 0 success, 1 own path unusable, 2 main program version unreadable or out of
-    // range, 3 Windows Sockets 2.2 unavailable.
-    int Init(HWND hNotifyWnd);
+    // range, 3 Windows Sockets 2.2 unavailable. `installFolder` (with its final
+    // backslash) holds the main program; empty means the updater's own folder.
+    int Init(HWND hNotifyWnd, const std::string& installFolder = std::string());
 
     // Starts the worker: 0 started, 1 this engine already has (or had) a worker,
     // 2 the thread cannot be created (the user is told).
     int Start();
 
-    // Sets the cancel flag and waits for the worker, if any, to end, without a time
+    // Sets the cancel flag and aborts a download blocked in the network at once.
+    // Any thread.
+    void Cancel();
+
+    // Cancels and waits for the worker, if any, to end, without a time
     // limit but handling sent messages meanwhile. The destructor does the same.
     void Shutdown();
 
@@ -48,10 +54,18 @@ public:
 
     CHandle m_hThread;
     HWND m_hNotifyWnd;
-    std::string m_strFolder;     // ends with a backslash
-    std::string m_strModuleName; // file name of the running updater
-    std::string m_strInfoUrl;    // update-info URL with the version query
-    DWORD m_dwVersion;           // major << 24 | minor << 16 | third component
+    std::string m_strFolder;        // where the run writes; ends with a backslash
+    std::string m_strInstallFolder; // where the main program is; ends with a backslash
+    std::string m_strModuleName;    // file name of the running updater
+    std::string m_strInfoUrl;       // update-info URL with the version query
+    DWORD m_dwVersion;              // major << 24 | minor << 16 | third component
+
+private:
+    friend class CDownloadSocket;
+    int DirectDownload(const char* url, const char* path, bool notify);
+
+    std::mutex m_socketLock; // guards m_socket between the worker and Cancel
+    SOCKET m_socket = INVALID_SOCKET;
 };
 
 // One whole update run on the worker thread; `param` is the engine. Returns 0

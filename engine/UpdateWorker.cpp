@@ -177,7 +177,7 @@ DWORD RunUpdate(CUpdateEngine& engine, bool& inPackagePhase)
         post(UM_PACKAGE_STATE, 10, 0);
     }
 
-    const CPackageTrust trust(engine.m_strFolder + "Vantorel.exe");
+    const CPackageTrust trust(engine.m_strInstallFolder + "Vantorel.exe");
     locks.resize(files.size());
     for (size_t i = 0; i < files.size(); ++i)
         if (!trust.Admit(files[i], locks[i]))

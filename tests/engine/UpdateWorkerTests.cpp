@@ -108,7 +108,7 @@ protected:
     CUpdateEngine& NewEngine(const std::string& info = "update_info.php")
     {
         m_engine = std::make_unique<CUpdateEngine>();
-        m_engine->m_strFolder = m_folder;
+        m_engine->m_strFolder = m_engine->m_strInstallFolder = m_folder;
         m_engine->m_strModuleName = "Module_Client_Updater_BAK.exe";
         m_engine->m_strInfoUrl = Url(info + "?v=01020003");
         m_engine->m_hNotifyWnd = m_recorder.Window();
