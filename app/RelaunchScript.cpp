@@ -1,8 +1,47 @@
 #include "app/RelaunchScript.h"
 
+#include <windows.h>
+#include <shlobj.h>
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
+
+namespace {
+
+std::string DoublePercent(const std::string& text)
+{
+    std::string doubled;
+    for (const char c : text) {
+        if (c == '%')
+            doubled += '%';
+        doubled += c;
+    }
+    return doubled;
+}
+
+// False when a character has no place in the OEM code page.
+bool ToOemCodePage(std::string& text)
+{
+    if (GetACP() == GetOEMCP() || text.empty())
+        return true;
+    const int size = static_cast<int>(text.size());
+    std::wstring wide(text.size(), L'\0');
+    const int n = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, &wide[0], size);
+    if (n <= 0)
+        return false;
+    std::string oem(static_cast<size_t>(n) * 2, '\0');
+    BOOL usedDefault = FALSE;
+    const int m = WideCharToMultiByte(CP_OEMCP, WC_NO_BEST_FIT_CHARS, wide.data(), n, &oem[0],
+                                      static_cast<int>(oem.size()), nullptr, &usedDefault);
+    if (m <= 0 || usedDefault)
+        return false;
+    oem.resize(m);
+    text.swap(oem);
+    return true;
+}
+
+} // namespace
 
 bool EscapeForBatch(const std::string& commandLine, std::string& escaped)
 {
@@ -28,10 +67,70 @@ bool WriteRelaunchScript(const std::string& scriptPath, const std::string& copyP
     std::string arguments;
     if (!EscapeForBatch(commandLine, arguments))
         return false;
+    // Inside quotes only '%' is special. Wine's interpreter expands the text of %0 once
+    // more, so a script whose path holds one names itself.
+    const std::string copy = DoublePercent(copyPath);
+    const std::string self =
+        scriptPath.find('%') == std::string::npos ? "%0" : "\"" + DoublePercent(scriptPath) + "\"";
+    std::string text = "\"" + copy + "\" " + arguments + "\ndel \"" + copy + "\"\ndel " + self;
+    if (!ToOemCodePage(text))
+        return false;
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(scriptPath.c_str(), "w"), std::fclose);
     if (!file)
         return false;
-    const int n = std::fprintf(file.get(), "\"%s\" %s\ndel \"%s\"\ndel %%0", copyPath.c_str(),
-                               arguments.c_str(), copyPath.c_str());
-    return n > 0 && std::fclose(file.release()) == 0;
+    const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
+    return std::fclose(file.release()) == 0 && written;
+}
+
+RelaunchPrepared PrepareRelaunch(const std::string& self, const std::string& folder,
+                                 const std::string& commandLine, std::string& script)
+{
+    const size_t slash = self.rfind('\\');
+    const std::string name = self.substr(slash == std::string::npos ? 0 : slash + 1);
+    // The extension's four characters make way, whatever they are.
+    const std::string copy = folder + name.substr(0, name.size() >= 4 ? name.size() - 4 : 0) + "_BAK.exe";
+    if (!CopyFileA(self.c_str(), copy.c_str(), FALSE))
+        return RelaunchPrepared::CopyFailed;
+    script = folder + "update.bat";
+    // A command line the script cannot carry unchanged is not passed on in pieces.
+    if (!WriteRelaunchScript(script, copy, commandLine)) {
+        DeleteFileA(copy.c_str());
+        return RelaunchPrepared::ScriptFailed;
+    }
+    return RelaunchPrepared::Ready;
+}
+
+std::string ScratchFolder()
+{
+    char base[MAX_PATH];
+    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
+                                base)))
+        return std::string();
+    std::string folder = base;
+    for (const char* part : {"\\Vantorel", "\\Updater"}) {
+        folder += part;
+        if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            return std::string();
+    }
+    return folder + "\\";
+}
+
+bool StartRelaunchScript(const std::string& script, CHandle& process)
+{
+    char system[MAX_PATH];
+    const UINT n = GetSystemDirectoryA(system, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return false;
+    const std::string interpreter = std::string(system) + "\\cmd.exe";
+    // With /s the interpreter drops the outer quotes and keeps the rest as it is.
+    std::string commandLine = "cmd.exe /d /s /c \"\"" + script + "\"\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(interpreter.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                        nullptr, nullptr, &startup, &info))
+        return false;
+    CloseHandle(info.hThread);
+    process = CHandle(info.hProcess);
+    return true;
 }

@@ -39,9 +39,12 @@ if pgrep -x nginx >/dev/null && [ -f /run/nginx.pid ]; then
   nginx -s quit 2>/dev/null || true
 fi
 
-# Wine's ANSI code page follows the locale: zh_CN.UTF-8 gives code page 936.
-if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
-  echo "setup: generating zh_CN.UTF-8"
-  localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
-fi
+# Wine's ANSI code page follows the locale: zh_CN.UTF-8 gives code page 936, en_US.UTF-8
+# code pages 1252 and 437 (and file names in UTF-8, which the C locale cannot spell).
+for loc in zh_CN en_US; do
+  if ! locale -a 2>/dev/null | grep -qi "^$loc\.utf-\?8\$"; then
+    echo "setup: generating $loc.UTF-8"
+    localedef -i $loc -f UTF-8 $loc.UTF-8
+  fi
+done
 echo "setup: done"

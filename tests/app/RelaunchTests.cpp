@@ -1,5 +1,6 @@
-// The relaunch script run by the system's batch interpreter: the copy gets its
-// command line exactly as given, and the script deletes the copy and itself.
+// The relaunch run by the system's batch interpreter: the copy gets its command line
+// exactly as given, from a plain folder and from one whose name the interpreter would
+// misread (on either code page), and the script deletes the copy and itself.
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
@@ -7,37 +8,47 @@
 
 namespace {
 
+std::string Ansi(const wchar_t* text)
+{
+    char bytes[MAX_PATH];
+    const int n = WideCharToMultiByte(CP_ACP, 0, text, -1, bytes, MAX_PATH, nullptr, nullptr);
+    return std::string(bytes, n > 0 ? n - 1 : 0);
+}
+
 TEST(RelaunchScript, CommandLineArrivesUnchangedAndNothingIsLeft)
 {
-    const std::string folder = MakeTempFolder("relaunch"), log = folder + "args.txt";
-    const std::string copy = folder + "my copy_BAK.exe", script = folder + "update.bat";
+    const std::string temp = MakeTempFolder("relaunch"), log = temp + "args.txt";
+    const std::string odd = temp + Ansi(L"50% ^&(x) \u00fc") + "\\";
+    ASSERT_TRUE(CreateDirectoryA(odd.c_str(), nullptr));
     SetEnvironmentVariableA("ARGS_LOG", log.c_str());
-    for (const char* commandLine : {"", "1", "1 ", "50% %PATH% %%x%% %~dp0", "a & del x | y > z < w ^ (p)",
-                                    "\"a & b (c)\" d & \"%e%\"", "\"unclosed ( & ^", "x^^y ! !z!"}) {
-        SCOPED_TRACE(commandLine);
-        ASSERT_TRUE(CopyFileA((ExeFolder() + "fake_noversion.exe").c_str(), copy.c_str(), FALSE));
-        DeleteFileA(log.c_str());
-        ASSERT_TRUE(WriteRelaunchScript(script, copy, commandLine));
-        if (!*commandLine) {
-            EXPECT_EQ(ReadFileBytes(script), "\"" + copy + "\" \r\ndel \"" + copy + "\"\r\ndel %0");
+    for (const std::string& folder : {temp, odd}) {
+        const std::string copy = folder + "fake_noversion_BAK.exe";
+        for (const char* commandLine :
+             {"", "1", "1 ", "50% %PATH% %%x%% %~dp0", "a & del x | y > z < w ^ (p)",
+              "\"a & b (c)\" d & \"%e%\"", "\"unclosed ( & ^", "x^^y ! !z!"}) {
+            SCOPED_TRACE(folder + " " + commandLine);
+            DeleteFileA(log.c_str());
+            std::string script;
+            ASSERT_EQ(PrepareRelaunch(ExeFolder() + "fake_noversion.exe", folder, commandLine, script),
+                      RelaunchPrepared::Ready);
+            if (!*commandLine && folder == temp) {
+                EXPECT_EQ(ReadFileBytes(script), "\"" + copy + "\" \r\ndel \"" + copy + "\"\r\ndel %0");
+            }
+            CHandle process;
+            ASSERT_TRUE(StartRelaunchScript(script, process));
+            EXPECT_EQ(WaitForSingleObject(process, 20000), WAIT_OBJECT_0);
+            EXPECT_EQ(ReadFileBytes(log), commandLine);
+            EXPECT_FALSE(FileExists(copy));
+            EXPECT_TRUE(PumpUntil([&] { return !FileExists(script); }, 5000)) << "the script deletes itself";
         }
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process = {};
-        ASSERT_TRUE(CreateProcessA(script.c_str(), nullptr, nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                                   nullptr, nullptr, &startup, &process));
-        EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-        EXPECT_EQ(ReadFileBytes(log), commandLine);
-        EXPECT_FALSE(FileExists(copy));
-        EXPECT_TRUE(PumpUntil([&] { return !FileExists(script); }, 5000)) << "the script deletes itself";
     }
     SetEnvironmentVariableA("ARGS_LOG", nullptr);
+    const std::string script = temp + "update.bat";
     for (const char* commandLine : {"1\r\ndel x", "1\ndel x", "1\rdel x"})
-        EXPECT_FALSE(WriteRelaunchScript(script, copy, commandLine)) << "one line cannot carry it";
+        EXPECT_FALSE(WriteRelaunchScript(script, temp + "x_BAK.exe", commandLine))
+            << "one line cannot carry it";
     EXPECT_FALSE(FileExists(script));
-    RemoveFolder(folder);
+    RemoveFolder(temp);
 }
 
 } // namespace
