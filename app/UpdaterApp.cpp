@@ -1,9 +1,12 @@
 #include "app/UpdaterApp.h"
 
+#include "app/Instances.h"
 #include "app/RelaunchScript.h"
 #include "framework/UserText.h"
 
 #include <commctrl.h>
+
+#include <cstring>
 
 namespace {
 CUpdaterApp theApp;
@@ -26,36 +29,55 @@ BOOL CUpdaterApp::InitInstance()
         return FALSE;
     }
     const std::string self(path, length);
+    const size_t slash = self.rfind('\\');
+    if (slash == std::string::npos)
+        return FALSE;
+    const std::string folder = self.substr(0, slash + 1);
     const size_t tail = length > 8 ? length - 8 : 0;
-    if (lstrcmpiA(self.c_str() + tail, "_BAK.EXE") == 0) {
-        m_pUpdaterDlg = new CUpdaterDlg;
-        m_pMainWnd = m_pUpdaterDlg;
-        m_pUpdaterDlg->Create();
-        return TRUE;
-    }
+    return lstrcmpiA(self.c_str() + tail, "_BAK.EXE") == 0 ? RunAsCopy(folder) : Relaunch(self, folder);
+}
 
-    const std::string copy = self.substr(0, length >= 4 ? length - 4 : 0) + "_BAK.exe";
-    if (!::CopyFileA(self.c_str(), copy.c_str(), FALSE)) {
+BOOL CUpdaterApp::RunAsCopy(const std::string& ownFolder)
+{
+    char installed[MAX_PATH];
+    const DWORD n = ::GetEnvironmentVariableA(kInstallFolderVariable, installed, MAX_PATH);
+    const std::string installFolder = n > 0 && n < MAX_PATH ? std::string(installed, n) : ownFolder;
+    ::SetEnvironmentVariableA(kInstallFolderVariable, nullptr);
+    if (!HoldRunLock(installFolder, m_hRunLock))
+        return FALSE; // another copy of this installation runs
+    m_pUpdaterDlg = new CUpdaterDlg(nullptr, installFolder);
+    m_pMainWnd = m_pUpdaterDlg;
+    // Without its window nothing could ever end the message loop.
+    return m_pUpdaterDlg->Create();
+}
+
+BOOL CUpdaterApp::Relaunch(const std::string& self, const std::string& installFolder)
+{
+    const CStartLock turn(installFolder);
+    if (!turn.Held() || !MakeWayForStart(installFolder, std::strcmp(m_lpCmdLine, "1") != 0))
+        return FALSE;
+
+    // Per-machine installations cannot be written by their users: a place of the
+    // user's own takes the copy and the script.
+    std::string script;
+    RelaunchPrepared prepared = PrepareRelaunch(self, installFolder, m_lpCmdLine, script);
+    if (prepared != RelaunchPrepared::Ready) {
+        const std::string scratch = ScratchFolder();
+        prepared = scratch.empty() ? RelaunchPrepared::CopyFailed
+                                   : PrepareRelaunch(self, scratch, m_lpCmdLine, script);
+    }
+    if (prepared == RelaunchPrepared::CopyFailed)
         Tell("复制更新程序时出错");
+    if (prepared != RelaunchPrepared::Ready)
         return FALSE;
-    }
-    const size_t slash = copy.rfind('\\');
-    const std::string script = slash == std::string::npos ? "" : copy.substr(0, slash) + "\\update.bat";
-    // A command line the script cannot carry unchanged is not passed on in pieces.
-    if (script.empty() || !WriteRelaunchScript(script, copy, m_lpCmdLine)) {
-        ::DeleteFileA(copy.c_str());
-        return FALSE;
-    }
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (::CreateProcessA(script.c_str(), nullptr, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                         &startup, &process)) {
-        ::CloseHandle(process.hProcess);
-        ::CloseHandle(process.hThread);
-    } else {
+
+    ::SetEnvironmentVariableA(kInstallFolderVariable, installFolder.c_str());
+    CHandle process;
+    if (!StartRelaunchScript(script, process)) {
         Tell("无法启动复制的更新程序");
+        return FALSE;
     }
+    WaitUntilCopyRuns(installFolder, process); // the next start then finds it
     return FALSE;
 }
 

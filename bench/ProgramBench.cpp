@@ -3,6 +3,8 @@
 //   program_bench shown FOLDER N   wall time from the start to the popup fully shown
 //   program_bench quiet FOLDER N   wall time from the start with "1" to the copy's end
 //   program_bench idle FOLDER S    keeps the copy running S seconds after its popup showed
+//   program_bench cancel FOLDER N  from the cancel click to the copy's end, while the
+//                                  server holds a package's body back (settings say where)
 // Medians in milliseconds. Ends every copy it started with the popup's cancel button.
 #include <windows.h>
 #include <tlhelp32.h>
@@ -140,6 +142,18 @@ int main(int argc, char** argv)
         printf("%s: %.0f ms (median of %d)\n",
                mode == "quiet" ? "quiet run, start to end" : "start to the popup fully shown", Median(times),
                n);
+    } else if (mode == "cancel") {
+        for (int i = 0; i < n; ++i) {
+            Launch(folder, "");
+            HWND popup = FullyShown(20000);
+            Sleep(1500); // the package's download has begun and stalls
+            const double start = Now();
+            Quit(popup);
+            times.push_back(Now() - start);
+        }
+        printf(
+            "cancel during a stalled download, click to the copy's end: %.0f ms (median of %d, max %.0f)\n",
+            Median(times), n, *std::max_element(times.begin(), times.end()));
     } else if (mode == "idle") {
         // Linux reads the copy's CPU time meanwhile: Wine reports none for other processes.
         Launch(folder, "");

@@ -21,6 +21,22 @@ cp "$build/bin/fake_noversion.exe" "$www/download/a.exe"
 cp "$build/bin/fake_noversion.exe" "$www/download/b.exe"
 printf 'bench\n\n\nupdate_files:\nhttp://127.0.0.1/download/a.exe\nhttp://127.0.0.1/download/b.exe\n' \
   > "$www/download/two.php"
+printf 'bench\n\n\nupdate_files:\nhttp://127.0.0.5/stall.exe\n' > "$www/download/stall.php"
+# A server that sends the headers and a little of the body, then holds the rest back.
+python3 - <<'PY' &
+import socket, threading, time
+s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.5", 80)); s.listen(8); s.settimeout(600)
+def hold(c):
+    c.recv(4096); c.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n" + b"x" * 1000); time.sleep(60); c.close()
+try:
+    while True:
+        threading.Thread(target=hold, args=(s.accept()[0],), daemon=True).start()
+except OSError:
+    pass
+PY
+stall=$!
+trap 'bash scripts/nginx.sh stop "$dir"; kill $stall 2>/dev/null' EXIT
 app=$build/bench-app
 rm -rf "$app" && mkdir -p "$app"
 cp "$build/bin/Module_Client_Updater.exe" "$app/"
@@ -62,6 +78,9 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   app_win="Z:$(echo "'"$app"'" | tr / \\\\)"
   $program shown "$app_win" 9
   $program quiet "$app_win" 9
+  wine reg add "$key" /v UpdateSvrUrl /d "http://127.0.0.1/download/stall.php" /f >/dev/null 2>&1
+  $program cancel "$app_win" 5
+  wine reg add "$key" /v UpdateSvrUrl /d "http://127.0.0.1/download/latest.php" /f >/dev/null 2>&1
   $program idle "$app_win" 75 &
   sleep 10 # the popup has slid in and out again: idle in the tray
   cpu() { awk "{print \$14 + \$15}" /proc/$(pgrep -f "bench-app.Module_Client_Updater_BAK" | head -n 1)/stat; }

@@ -3,7 +3,7 @@
 # a scratch copy of the tree, built, and run against the tests that should catch it.
 # Prints one line per breakage and a summary; exits non-zero if any survived.
 # Not part of the test run. Usage: bash scripts/mutants.sh [PART-OF-NAME[,PART-OF-NAME...]]
-# Runs in a private network namespace, so it may go on beside a normal test run.
+# Runs in private network and mount namespaces, so it may go on beside a normal test run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -29,7 +29,7 @@ log=$work/mutants.log
 : > "$log"
 : > "$log.json"
 
-unshare -n bash -c '
+UPDATER_PRIVATE_MOUNTS=1 unshare -n -m --propagation private bash -c '
   set -euo pipefail
   ip link set lo up
   exec xvfb-run -a -s "-screen 0 1280x1024x24" bash -c "

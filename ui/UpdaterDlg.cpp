@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace {
 const UINT kTrayIconId = IDR_MAINFRAME;
@@ -47,9 +48,25 @@ const char* TextFor(UINT message, WPARAM phase)
 }
 } // namespace
 
-CUpdaterDlg::CUpdaterDlg(CWnd* pParent)
+DWORD InstallationKey(const std::string& folder)
+{
+    // FNV-1a over the folder's upper-cased UTF-16, as the file system compares names.
+    std::wstring wide(folder.size(), L'\0');
+    wide.resize(::MultiByteToWideChar(CP_ACP, 0, folder.data(), static_cast<int>(folder.size()), &wide[0],
+                                      static_cast<int>(wide.size())));
+    if (!wide.empty())
+        ::CharUpperBuffW(&wide[0], static_cast<DWORD>(wide.size()));
+    DWORD key = 2166136261u;
+    for (const wchar_t c : wide)
+        key = (key ^ static_cast<DWORD>(c)) * 16777619u;
+    return key;
+}
+
+CUpdaterDlg::CUpdaterDlg(CWnd* pParent, std::string installFolder)
     : m_pParent(pParent), m_hIcon(::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME))),
-      m_nTaskbarCreated(::RegisterWindowMessageA("TaskbarCreated"))
+      m_strInstallFolder(std::move(installFolder)),
+      m_nTaskbarCreated(::RegisterWindowMessageA("TaskbarCreated")),
+      m_nSecondStart(::RegisterWindowMessageA(kSecondStartMessage))
 {
 }
 
@@ -106,10 +123,12 @@ BOOL CUpdaterDlg::OnInitDialog()
     const CWinApp* pApp = CWinApp::GetApp();
     m_bShowPopups = !(pApp && std::strcmp(pApp->m_lpCmdLine, "1") == 0);
 
-    const char* failure = m_engine.Init(m_hWnd) != 0 ? "升级程序初始化出错，升级失败。\r\n"
-                          : m_engine.Start() != 0    ? "启动升级时出错，升级失败。\r\n"
-                                                     : nullptr;
+    const char* failure = m_engine.Init(m_hWnd, m_strInstallFolder) != 0
+                              ? "升级程序初始化出错，升级失败。\r\n"
+                          : m_engine.Start() != 0 ? "启动升级时出错，升级失败。\r\n"
+                                                  : nullptr;
     m_strStatus = failure ? failure : kStarted;
+    m_bRunOver = failure != nullptr;
     if (m_bShowPopups)
         ShowStatus(m_strStatus);
     if (!failure) {
@@ -145,10 +164,12 @@ void CUpdaterDlg::OnDownloadFailed(LPARAM lResult)
 
 void CUpdaterDlg::OnStatus(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    // The run's final messages end the package phase.
+    // The run's final messages end the package phase and the run.
     if (message == UM_UPDATE_ERROR || message == UM_UPDATE_RESULT
-        || (message == UM_PACKAGE_STATE && wParam == 20))
+        || ((message == UM_PACKAGE_STATE || message == UM_INFO_STATE) && wParam == 20)) {
         m_bPackagePhase = false;
+        m_bRunOver = true;
+    }
 
     switch (message) {
     case UM_TRANSFER_STATE:
@@ -207,9 +228,26 @@ LRESULT CUpdaterDlg::OnTrayCallback(WPARAM wParam, LPARAM lParam)
     return 0;
 }
 
+LRESULT CUpdaterDlg::OnSecondStart(WPARAM key, LPARAM show)
+{
+    if (key != InstallationKey(m_strInstallFolder))
+        return SECOND_START_NOT_OURS;
+    if (m_bQuitting)
+        return SECOND_START_ENDING;
+    // A copy that only sits in the tray makes way, so that a start always checks.
+    if (m_bRunOver) {
+        QuitUpdater();
+        return SECOND_START_ENDING;
+    }
+    if (show)
+        m_notifier.Show(m_strStatus.c_str(), 500, 3000, 500);
+    return SECOND_START_AT_WORK;
+}
+
 void CUpdaterDlg::QuitUpdater()
 {
-    m_engine.m_bCancel = true;
+    m_bQuitting = true;
+    m_engine.Cancel();
     NotifyTray(NIM_DELETE);
     ::PostQuitMessage(0);
 }
@@ -256,8 +294,10 @@ LRESULT CUpdaterDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         }
         return Default();
     default:
-        if (message == m_nTaskbarCreated) // the taskbar was restarted: the icon is gone
+        if (message == m_nTaskbarCreated && !m_bQuitting) // the taskbar was restarted: the icon is gone
             NotifyTray(NIM_ADD);
+        if (message == m_nSecondStart)
+            return OnSecondStart(wParam, lParam);
         return CDialog::WindowProc(message, wParam, lParam);
     }
 }

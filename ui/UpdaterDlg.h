@@ -12,9 +12,23 @@
 
 constexpr UINT UM_TRAY_CALLBACK = WM_USER + 111;
 
+// A new start of an installation asks its running copy, through this registered message
+// sent to the copy's dialog, whether the copy is still at work. wParam: the asker's
+// InstallationKey; lParam: nonzero to bring the popup up when it is.
+constexpr char kSecondStartMessage[] = "Module_Client_Updater.SecondStart";
+enum : LRESULT {
+    SECOND_START_NOT_OURS = 0, // another installation's dialog, or none answered
+    SECOND_START_AT_WORK = 1,  // the run goes on; the new start ends
+    SECOND_START_ENDING = 2,   // the copy ends; the new start may check afresh
+};
+// Tells installation folders apart whatever the case of their letters.
+DWORD InstallationKey(const std::string& folder);
+
 class CUpdaterDlg : public CDialog {
 public:
-    explicit CUpdaterDlg(CWnd* pParent = nullptr);
+    // `installFolder` (with its final backslash) holds the main program; empty means
+    // the updater's own folder.
+    explicit CUpdaterDlg(CWnd* pParent = nullptr, std::string installFolder = std::string());
     ~CUpdaterDlg() override;
 
     // The modeless dialog from its template; never made visible.
@@ -28,6 +42,7 @@ protected:
     void OnStatus(UINT message, WPARAM wParam, LPARAM lParam);
     void OnTimer(UINT_PTR nIDEvent);
     LRESULT OnTrayCallback(WPARAM wParam, LPARAM lParam);
+    LRESULT OnSecondStart(WPARAM key, LPARAM show);
     void OnPaint();
     // Makes text the status and slides the notifier in with it.
     void ShowStatus(const std::string& text);
@@ -43,5 +58,9 @@ protected:
     CTaskbarNotifier m_notifier;
     bool m_bShowPopups = true;
     bool m_bPackagePhase = false; // from the package phase's start until the run's end
+    bool m_bRunOver = false;      // the run's final message has arrived, or it never started
+    bool m_bQuitting = false;
+    const std::string m_strInstallFolder;
     const UINT m_nTaskbarCreated;
+    const UINT m_nSecondStart;
 };

@@ -7,6 +7,7 @@
 
 #include "TestSupport.h"
 #include "TestWindows.h"
+#include "app/RelaunchScript.h"
 #include "ui/TaskbarNotifier.h"
 
 #include <tlhelp32.h>
@@ -18,17 +19,24 @@ namespace {
 const char kCopyName[] = "Module_Client_Updater_BAK.exe";
 const char kSettingsKey[] = "Software\\Vantorel\\Vantorel\\Settings", kSettingsValue[] = "UpdateSvrUrl";
 
-// The running copy's process id, or 0.
-DWORD CopyProcess()
+// The running copies' process ids.
+std::vector<DWORD> Copies()
 {
     const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32 entry = {};
     entry.dwSize = sizeof entry;
-    DWORD id = 0;
-    for (BOOL more = Process32First(snapshot, &entry); more && !id; more = Process32Next(snapshot, &entry))
-        id = lstrcmpiA(entry.szExeFile, kCopyName) == 0 ? entry.th32ProcessID : 0;
+    std::vector<DWORD> ids;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        if (lstrcmpiA(entry.szExeFile, kCopyName) == 0)
+            ids.push_back(entry.th32ProcessID);
     CloseHandle(snapshot);
-    return id;
+    return ids;
+}
+
+DWORD CopyProcess()
+{
+    const std::vector<DWORD> ids = Copies();
+    return ids.empty() ? 0 : ids[0];
 }
 
 struct PopupSearch {
@@ -78,7 +86,7 @@ protected:
     }
     ~WholeProgram() override
     {
-        if (const DWORD id = CopyProcess()) {
+        for (const DWORD id : Copies()) {
             const HANDLE copy = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
             TerminateProcess(copy, 1);
             WaitForSingleObject(copy, 10000);
@@ -99,25 +107,52 @@ protected:
         }
         WriteFileBytes(m_www + "update_info.php", list);
     }
-    // Starts the installed program with this argument text; it ends at once.
-    void Launch(const std::string& arguments)
+    // Starts the installed program once for each argument text, all at the same
+    // moment; each ends at once.
+    void Launch(std::initializer_list<const char*> argumentTexts, const std::string& app = std::string())
     {
-        std::string commandLine = "\"" + Installed() + "\" " + arguments;
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process = {};
-        ASSERT_TRUE(CreateProcessA(Installed().c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                   nullptr, &startup, &process));
-        EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
+        const std::string installed = (app.empty() ? m_app : app) + "Module_Client_Updater.exe";
+        std::vector<CFake> started;
+        for (const char* arguments : argumentTexts) {
+            std::string commandLine = "\"" + installed + "\" " + arguments;
+            STARTUPINFOA startup = {};
+            startup.cb = sizeof startup;
+            PROCESS_INFORMATION process = {};
+            ASSERT_TRUE(CreateProcessA(installed.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                                       nullptr, nullptr, &startup, &process));
+            CloseHandle(process.hThread);
+            started.emplace_back(process.hProcess);
+        }
+        for (const CFake& process : started)
+            EXPECT_EQ(WaitForSingleObject(process, 20000), WAIT_OBJECT_0);
     }
-    // Nothing of the copy is left: process, file and script.
-    bool CleanedUp()
+    // Nothing of the copy is left: process, file, script and download folder.
+    bool CleanedUp(const std::string& folder)
     {
         return PumpUntil([&] {
-            return !CopyProcess() && !FileExists(m_app + kCopyName) && !FileExists(m_app + "update.bat");
+            return !CopyProcess() && !FileExists(folder + kCopyName) && !FileExists(folder + "update.bat")
+                   && !FileExists(folder + "update_files");
         });
+    }
+    bool CleanedUp() { return CleanedUp(m_app); }
+    size_t InfoRequests()
+    {
+        const std::string log = ReadFileBytes(m_log), request = "/download/update_info.php?v=01020003 ";
+        size_t n = 0;
+        for (size_t at = log.find(request); at != std::string::npos; at = log.find(request, at + 1))
+            ++n;
+        return n;
+    }
+    // The run of the only copy has ended and its folder is gone.
+    bool RunOver(size_t requests)
+    {
+        return PumpUntil([&] { return InfoRequests() == requests && !FileExists(m_app + "update_files"); });
+    }
+    void Cancel()
+    {
+        HWND popup = nullptr;
+        ASSERT_TRUE(PumpUntil([&] { return (popup = Popup(CopyProcess())) != nullptr; }));
+        SendMessageA(GetDlgItem(popup, IDC_NOTIFIER_CANCEL), BM_CLICK, 0, 0);
     }
 
     std::string m_www, m_log;
@@ -125,26 +160,10 @@ protected:
     std::string m_app = m_folder + "my app\\";
 };
 
-// Without its manifest Windows would ask for administrator rights by the file's name.
-TEST(Executable, CarriesItsManifest)
-{
-    const HMODULE exe = LoadLibraryExA((ExeFolder() + "Module_Client_Updater.exe").c_str(), nullptr,
-                                       LOAD_LIBRARY_AS_DATAFILE);
-    const HRSRC res = FindResourceA(exe, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
-    ASSERT_NE(res, nullptr);
-    const std::string text(static_cast<const char*>(LockResource(LoadResource(exe, res))),
-                           SizeofResource(exe, res));
-    for (const char* part :
-         {"level=\"asInvoker\"", "\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
-          "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
-        EXPECT_NE(text.find(part), std::string::npos) << part;
-    FreeLibrary(exe);
-}
-
 TEST_F(WholeProgram, QuietRunWithNothingToDoEndsByItself)
 {
     WriteFileBytes(m_www + "update_info.php", "a\nb\nc\nlatest\n");
-    Launch("1");
+    Launch({"1"});
     EXPECT_TRUE(CleanedUp());
     EXPECT_NE(ReadFileBytes(m_log).find("/download/update_info.php?v=01020003 HTTP/1.0"), std::string::npos);
 }
@@ -154,7 +173,7 @@ TEST_F(WholeProgram, UpdateWithTheMainProgramRunningThenCancel)
     PublishUpdate({"a.exe", "b.exe"});
     const CFake main = StartFake(m_folder + "running", "Vantorel.exe");
     CBoxWatcher watcher([](size_t) { return IDYES; }, 1, {main});
-    Launch("-x & %y% (z)");
+    Launch({"-x & %y% (z)"});
     const std::string copy = m_app + kCopyName;
     EXPECT_EQ(ReadFileBytes(m_app + "update.bat"),
               "\"" + copy + "\" -x ^& %%y%% ^(z^)\r\ndel \"" + copy + "\"\r\ndel %0");
@@ -179,33 +198,102 @@ TEST_F(WholeProgram, UpdateWithTheMainProgramRunningThenCancel)
     EXPECT_TRUE(CleanedUp());
 }
 
-// A folder holds the copy's name: the user is told.
+// A folder holds the copy's name in the installation and in the scratch place: the
+// user is told.
 TEST_F(WholeProgram, StartUpFailureIsTold)
 {
-    CreateDirectoryA((m_app + kCopyName).c_str(), nullptr);
+    const std::string scratch = ScratchFolder();
+    for (const std::string& folder : {m_app, scratch})
+        CreateDirectoryA((folder + kCopyName).c_str(), nullptr);
     CBoxWatcher watcher([](size_t) { return IDOK; }, 1, {});
-    Launch("1");
+    Launch({"1"});
+    RemoveDirectoryA((scratch + kCopyName).c_str());
     const auto boxes = watcher.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "复制更新程序时出错");
 }
 
-TEST_F(WholeProgram, CancelWhileTheQuestionBoxIsUpRunsNothing)
+// A per-machine installation its user cannot write: the copy, the script and the
+// packages go to the scratch place, the main program is still found, and nothing is
+// left anywhere.
+TEST_F(WholeProgram, ReadOnlyInstallationUpdatesFromTheScratchPlace)
+{
+    const char* mounted = getenv("READ_ONLY_INSTALL");
+    ASSERT_NE(mounted, nullptr) << "run through ctest: a fixture mounts it";
+    std::string app = "Z:" + std::string(mounted) + "/";
+    std::replace(app.begin(), app.end(), '/', '\\');
+    const std::string scratch = ScratchFolder();
+    PublishUpdate({"a.exe"});
+    const size_t requests = InfoRequests();
+    CBoxWatcher watcher([](size_t) { return IDOK; }, 1, {});
+    Launch({"1"}, app);
+    ASSERT_TRUE(PumpUntil([&] { return ReadFileBytes(m_folder + "ran.log") == "a.exe\n"; }));
+    EXPECT_TRUE(watcher.Boxes().empty());
+    EXPECT_TRUE(FileExists(scratch + kCopyName));
+    Cancel();
+    EXPECT_TRUE(CleanedUp(scratch));
+    WriteFileBytes(m_www + "update_info.php", "a\nb\nc\nlatest\n");
+    Launch({""}, app);
+    EXPECT_TRUE(PumpUntil([&] { return InfoRequests() == requests + 2; }));
+    Cancel();
+    EXPECT_TRUE(CleanedUp(scratch));
+    EXPECT_FALSE(FileExists(app + "update.bat"));
+}
+
+// A start while a copy only sits in the tray makes it end and checks afresh, by hand
+// or quietly: never a box, never two copies.
+TEST_F(WholeProgram, StartWhileACopySitsInTheTrayChecksAfresh)
+{
+    WriteFileBytes(m_www + "update_info.php", "a\nb\nc\nlatest\n");
+    CBoxWatcher watcher([](size_t) { return IDOK; }, 0, {});
+    const size_t requests = InfoRequests();
+    Launch({""});
+    ASSERT_TRUE(RunOver(requests + 1));
+    Launch({""});
+    EXPECT_TRUE(RunOver(requests + 2));
+    EXPECT_EQ(Copies().size(), 1u);
+    Launch({"1"});
+    EXPECT_TRUE(CleanedUp());
+    EXPECT_EQ(InfoRequests(), requests + 3);
+    EXPECT_TRUE(watcher.Boxes().empty());
+}
+
+// Starts while a copy is at work (asking to close the main program) leave it alone,
+// and two starts at once give one copy and one run.
+TEST_F(WholeProgram, StartsWhileACopyIsAtWorkLeaveItAlone)
 {
     PublishUpdate({"a.exe"});
     const CFake main = StartFake(m_folder + "running", "Vantorel.exe");
+    size_t copies = 0;
     CBoxWatcher watcher(
-        [](size_t) {
-            SendMessageA(GetDlgItem(Popup(CopyProcess()), IDC_NOTIFIER_CANCEL), BM_CLICK, 0, 0);
-            Sleep(300);
-            return IDNO;
+        [&](size_t) {
+            Launch({"", "1"});
+            copies = Copies().size();
+            return IDYES;
         },
         1, {main});
-    Launch("");
-    EXPECT_TRUE(CleanedUp());
+    const size_t requests = InfoRequests();
+    Launch({"", ""});
+    EXPECT_TRUE(PumpUntil([&] { return ReadFileBytes(m_folder + "ran.log") == "a.exe\n"; }));
+    EXPECT_EQ(copies, 1u);
     EXPECT_EQ(watcher.Boxes().size(), 1u);
-    EXPECT_EQ(ReadFileBytes(m_folder + "ran.log"), "");
-    EXPECT_EQ(WaitForSingleObject(main, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "nothing is closed";
+    EXPECT_EQ(InfoRequests(), requests + 1);
+    Cancel();
+    EXPECT_TRUE(CleanedUp());
+}
+
+// A package download that the server stalls ends when the user cancels, not minutes
+// later.
+TEST_F(WholeProgram, CancelWhileTheServerStalls)
+{
+    CTestServer server("127.0.0.3");
+    server.Queue({"HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + std::string(2000, 'x'), 0, 1000});
+    WriteFileBytes(m_www + "update_info.php", "a\nb\nc\nupdate_files:\nhttp://127.0.0.3/a.exe\n");
+    Launch({""});
+    ASSERT_TRUE(PumpUntil([&] { return server.Requests().size() == 1; }));
+    Cancel();
+    EXPECT_TRUE(CleanedUp());
+    server.Resume();
 }
 
 } // namespace
