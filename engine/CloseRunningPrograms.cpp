@@ -28,16 +28,32 @@ void TerminateUpdater(DWORD processId)
         TerminateProcess(process, 1);
 }
 
+// Whether a process runs this installation's main program in the user's session:
+// another installation's, or another user's, is none of this update's business.
+bool IsOurs(HANDLE process, DWORD processId, const std::string& mainProgram)
+{
+    DWORD session = 0, ownSession = 0;
+    char image[MAX_PATH];
+    DWORD size = MAX_PATH;
+    return ProcessIdToSessionId(processId, &session)
+           && ProcessIdToSessionId(GetCurrentProcessId(), &ownSession) && session == ownSession
+           && QueryFullProcessImageNameA(process, 0, image, &size)
+           && lstrcmpiA(image, mainProgram.c_str()) == 0;
+}
+
 // Waits for one main program instance to end, asking the user each second until it
 // has or the update is cancelled.
-bool CloseMainProgram(HWND ownerWindow, DWORD processId, const std::atomic<bool>* pCancel)
+bool CloseMainProgram(HWND ownerWindow, DWORD processId, const std::string& mainProgram,
+                      const std::atomic<bool>* pCancel)
 {
-    const CHandle process(OpenProcess(kOpenAccess, FALSE, processId));
+    const CHandle process(OpenProcess(kOpenAccess | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
     if (!process.IsValid()) {
         // The instance ended after the snapshot (the user may well have closed
         // it while asked about an earlier one): it is gone, which is the goal.
         return GetLastError() == ERROR_INVALID_PARAMETER;
     }
+    if (!IsOurs(process, processId, mainProgram))
+        return true;
     DWORD wait = WaitForSingleObject(process, kGraceMs);
     while (wait == WAIT_TIMEOUT) {
         if (pCancel && *pCancel)
@@ -63,7 +79,8 @@ bool InstalledUpdaterName(const std::string& moduleName, std::string& installedN
 }
 } // namespace
 
-bool CloseRunningPrograms(HWND ownerWindow, const std::string& moduleName, const std::atomic<bool>* pCancel)
+bool CloseRunningPrograms(HWND ownerWindow, const std::string& moduleName, const std::string& mainProgram,
+                          const std::atomic<bool>* pCancel)
 {
     std::string installedName;
     const bool haveInstalledName = InstalledUpdaterName(moduleName, installedName);
@@ -79,7 +96,7 @@ bool CloseRunningPrograms(HWND ownerWindow, const std::string& moduleName, const
         if (haveInstalledName && SameFileName(entry.szExeFile, installedName.c_str()))
             TerminateUpdater(entry.th32ProcessID);
         else if (SameFileName(entry.szExeFile, kMainProgramName))
-            ok = CloseMainProgram(ownerWindow, entry.th32ProcessID, pCancel);
+            ok = CloseMainProgram(ownerWindow, entry.th32ProcessID, mainProgram, pCancel);
     }
     return ok;
 }

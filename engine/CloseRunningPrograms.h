@@ -8,8 +8,10 @@
 #include <string>
 
 // Runs on the worker thread; the question box is owned by `ownerWindow`.
-// `moduleName` is the running copy's file name. False when the process list
-// cannot be read, a running main program cannot be opened or waited for, or
-// `*pCancel` was set while the user was being asked (nobody is asked again).
-bool CloseRunningPrograms(HWND ownerWindow, const std::string& moduleName,
+// `moduleName` is the running copy's file name; `mainProgram` the full path of this
+// installation's main program: only its instances in the user's own session are
+// closed. False when the process list cannot be read, a running main program cannot
+// be opened or waited for, or `*pCancel` was set while the user was being asked
+// (nobody is asked again).
+bool CloseRunningPrograms(HWND ownerWindow, const std::string& moduleName, const std::string& mainProgram,
                           const std::atomic<bool>* pCancel = nullptr);

@@ -94,14 +94,14 @@ private:
     const SOCKET m_s;
 };
 
-int CUpdateEngine::HttpDownload(const char* url, const char* path, bool notify)
+int CUpdateEngine::HttpDownload(const char* url, const char* path, bool notify, std::int32_t maxLength)
 {
-    const int result = DirectDownload(url, path, notify);
+    const int result = DirectDownload(url, path, notify, maxLength);
     // A socket closed by Cancel fails whatever call it was in: that is the cancel.
     return result < 0 && m_bCancel ? DOWNLOAD_CANCELLED : result;
 }
 
-int CUpdateEngine::DirectDownload(const char* url, const char* path, bool notify)
+int CUpdateEngine::DirectDownload(const char* url, const char* path, bool notify, std::int32_t maxLength)
 {
     m_nContentLength = -1;
     m_nReceived = 0;
@@ -244,7 +244,7 @@ int CUpdateEngine::DirectDownload(const char* url, const char* path, bool notify
             if (!ok)
                 return DOWNLOAD_FAILED;
             m_nContentLength = length;
-            if (length < 0)
+            if (length < 0 || length > maxLength)
                 return DOWNLOAD_FAILED;
             break;
         }

@@ -10,125 +10,174 @@
 
 namespace {
 
-// Authenticode verification as the system makes it: no user interface, no revocation
-// check. `hFile` may be null, and is otherwise the file at `path` already opened.
-LONG VerifyTrust(const std::wstring& path, HANDLE hFile)
+bool ReadAt(HANDLE file, LONGLONG offset, void* buffer, DWORD size)
 {
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    WINTRUST_FILE_INFO file = {};
-    file.cbStruct = sizeof file;
-    file.pcwszFilePath = path.c_str();
-    file.hFile = hFile;
-    WINTRUST_DATA data = {};
-    data.cbStruct = sizeof data;
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwStateAction = WTD_STATEACTION_IGNORE;
-    data.dwProvFlags = WTD_REVOCATION_CHECK_NONE;
-    return WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    LARGE_INTEGER at;
+    at.QuadPart = offset;
+    DWORD read = 0;
+    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ReadFile(file, buffer, size, &read, nullptr)
+           && read == size;
 }
 
-// The signer certificate of a file's embedded signature, with the certificates that
-// came with it.
-class CSigner {
-public:
-    CSigner(const CSigner&) = delete;
-    CSigner& operator=(const CSigner&) = delete;
-    explicit CSigner(const std::wstring& path)
-    {
-        if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(),
-                              CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY, 0,
-                              nullptr, nullptr, nullptr, &m_hStore, &m_hMsg, nullptr))
-            return;
-        DWORD size = 0;
-        if (!CryptMsgGetParam(m_hMsg, CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &size) || size == 0)
-            return;
-        std::vector<BYTE> info(size);
-        if (CryptMsgGetParam(m_hMsg, CMSG_SIGNER_CERT_INFO_PARAM, 0, info.data(), &size))
-            m_pCert = CertFindCertificateInStore(m_hStore, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
-                                                 CERT_FIND_SUBJECT_CERT, info.data(), nullptr);
-    }
-    ~CSigner()
-    {
-        if (m_pCert)
-            CertFreeCertificateContext(m_pCert);
-        if (m_hMsg)
-            CryptMsgClose(m_hMsg);
-        if (m_hStore)
-            CertCloseStore(m_hStore, 0);
-    }
-    PCCERT_CONTEXT Cert() const { return m_pCert; }
+enum class Signature {
+    None,
+    Present,
+    Unreadable
+};
 
-    // Some platforms verify a signature without looking far into its chain: the chain
-    // must end at a trusted root for code signing, with no error besides an unknown
-    // revocation status, and the certificate itself must name code signing.
-    bool ChainIsSound() const
+// Whether a program carries a signature, by the certificate table of its header alone:
+// what a verification says of a damaged or unreadable file must not make it unsigned.
+Signature SignatureOf(const std::string& path)
+{
+    const CHandle file(CreateFileA(path.c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    IMAGE_DOS_HEADER dos = {};
+    DWORD ntSignature = 0;
+    IMAGE_FILE_HEADER header = {};
+    WORD magic = 0;
+    if (!file.IsValid() || !ReadAt(file, 0, &dos, sizeof dos) || dos.e_magic != IMAGE_DOS_SIGNATURE
+        || !ReadAt(file, dos.e_lfanew, &ntSignature, sizeof ntSignature) || ntSignature != IMAGE_NT_SIGNATURE
+        || !ReadAt(file, dos.e_lfanew + 4, &header, sizeof header)
+        || !ReadAt(file, dos.e_lfanew + 4 + sizeof header, &magic, sizeof magic))
+        return Signature::Unreadable;
+    const LONGLONG optional = dos.e_lfanew + 4 + sizeof header;
+    DWORD count = 0;
+    IMAGE_DATA_DIRECTORY table = {};
+    bool bRead = false;
+    if (magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC)
+        bRead =
+            ReadAt(file, optional + offsetof(IMAGE_OPTIONAL_HEADER32, NumberOfRvaAndSizes), &count,
+                   sizeof count)
+            && ReadAt(file,
+                      optional
+                          + offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY]),
+                      &table, sizeof table);
+    else if (magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC)
+        bRead =
+            ReadAt(file, optional + offsetof(IMAGE_OPTIONAL_HEADER64, NumberOfRvaAndSizes), &count,
+                   sizeof count)
+            && ReadAt(file,
+                      optional
+                          + offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY]),
+                      &table, sizeof table);
+    if (!bRead)
+        return Signature::Unreadable;
+    return count > IMAGE_DIRECTORY_ENTRY_SECURITY && (table.VirtualAddress || table.Size) ? Signature::Present
+                                                                                          : Signature::None;
+}
+
+// The subject of the signer certificate of a file's embedded signature, encoded;
+// empty when there is none or it cannot be read.
+std::vector<BYTE> SignerSubject(const std::wstring& path)
+{
+    HCERTSTORE hStore = nullptr;
+    HCRYPTMSG hMsg = nullptr;
+    std::vector<BYTE> subject;
+    if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(), CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
+                          CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr, &hStore, &hMsg,
+                          nullptr))
+        return subject;
+    DWORD size = 0;
+    if (CryptMsgGetParam(hMsg, CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &size) && size != 0) {
+        std::vector<BYTE> info(size);
+        if (CryptMsgGetParam(hMsg, CMSG_SIGNER_CERT_INFO_PARAM, 0, info.data(), &size)) {
+            if (PCCERT_CONTEXT pCert =
+                    CertFindCertificateInStore(hStore, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                               CERT_FIND_SUBJECT_CERT, info.data(), nullptr)) {
+                const CERT_NAME_BLOB& name = pCert->pCertInfo->Subject;
+                subject.assign(name.pbData, name.pbData + name.cbData);
+                CertFreeCertificateContext(pCert);
+            }
+        }
+    }
+    CryptMsgClose(hMsg);
+    CertCloseStore(hStore, 0);
+    return subject;
+}
+
+bool NamesCodeSigning(PCCERT_CONTEXT pCert)
+{
+    DWORD size = 0;
+    if (!CertGetEnhancedKeyUsage(pCert, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, nullptr, &size) || size == 0)
+        return false;
+    std::vector<BYTE> buffer(size);
+    auto* pUsage = reinterpret_cast<PCERT_ENHKEY_USAGE>(buffer.data());
+    if (!CertGetEnhancedKeyUsage(pCert, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, pUsage, &size))
+        return false;
+    for (DWORD i = 0; i < pUsage->cUsageIdentifier; ++i)
+        if (strcmp(pUsage->rgpszUsageIdentifier[i], szOID_PKIX_KP_CODE_SIGNING) == 0)
+            return true;
+    return false;
+}
+
+// One Authenticode verification as the system makes it (no user interface, no
+// revocation check), kept open so that the chain it built, at the signing time a
+// valid timestamp vouches for, can be judged too.
+class CVerification {
+public:
+    CVerification(const CVerification&) = delete;
+    CVerification& operator=(const CVerification&) = delete;
+    CVerification(const std::wstring& path, HANDLE hFile)
     {
-        LPSTR codeSigning[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
-        CERT_CHAIN_PARA para = {};
-        para.cbSize = sizeof para;
-        para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-        para.RequestedUsage.Usage.cUsageIdentifier = 1;
-        para.RequestedUsage.Usage.rgpszUsageIdentifier = codeSigning;
-        PCCERT_CHAIN_CONTEXT pChain = nullptr;
-        if (!CertGetCertificateChain(nullptr, m_pCert, nullptr, m_hStore, &para, 0, nullptr, &pChain))
-            return false;
+        m_file.cbStruct = sizeof m_file;
+        m_file.pcwszFilePath = path.c_str();
+        m_file.hFile = hFile;
+        m_data.cbStruct = sizeof m_data;
+        m_data.dwUIChoice = WTD_UI_NONE;
+        m_data.fdwRevocationChecks = WTD_REVOKE_NONE;
+        m_data.dwUnionChoice = WTD_CHOICE_FILE;
+        m_data.pFile = &m_file;
+        m_data.dwStateAction = WTD_STATEACTION_VERIFY;
+        m_data.dwProvFlags = WTD_REVOCATION_CHECK_NONE;
+        m_result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &m_action, &m_data);
+    }
+    ~CVerification()
+    {
+        m_data.dwStateAction = WTD_STATEACTION_CLOSE;
+        WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &m_action, &m_data);
+    }
+
+    // The signer's certificate when the signature verified and its chain is sound: it
+    // ends at a trusted root for code signing, with no error besides an unknown
+    // revocation status, and the certificate itself names code signing.
+    PCCERT_CONTEXT SoundSigner() const
+    {
+        CRYPT_PROVIDER_DATA* pProvider =
+            m_result == ERROR_SUCCESS ? WTHelperProvDataFromStateData(m_data.hWVTStateData) : nullptr;
+        const CRYPT_PROVIDER_SGNR* pSigner =
+            pProvider ? WTHelperGetProvSignerFromChain(pProvider, 0, FALSE, 0) : nullptr;
+        if (!pSigner || !pSigner->pChainContext || pSigner->csCertChain == 0 || !pSigner->pasCertChain)
+            return nullptr;
+        const PCCERT_CHAIN_CONTEXT pChain = pSigner->pChainContext;
         CERT_CHAIN_POLICY_PARA policy = {};
         policy.cbSize = sizeof policy;
         CERT_CHAIN_POLICY_STATUS status = {};
         status.cbSize = sizeof status;
         const DWORD tolerated = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+        const PCCERT_CONTEXT pCert = pSigner->pasCertChain[0].pCert;
         const bool bSound =
             CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, pChain, &policy, &status)
             && status.dwError == 0 && (pChain->TrustStatus.dwErrorStatus & ~tolerated) == 0;
-        CertFreeCertificateChain(pChain);
-        return bSound && NamesCodeSigning();
+        return bSound && pCert && NamesCodeSigning(pCert) ? pCert : nullptr;
     }
 
 private:
-    bool NamesCodeSigning() const
-    {
-        DWORD size = 0;
-        if (!CertGetEnhancedKeyUsage(m_pCert, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, nullptr, &size)
-            || size == 0)
-            return false;
-        std::vector<BYTE> buffer(size);
-        auto* pUsage = reinterpret_cast<PCERT_ENHKEY_USAGE>(buffer.data());
-        if (!CertGetEnhancedKeyUsage(m_pCert, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, pUsage, &size))
-            return false;
-        for (DWORD i = 0; i < pUsage->cUsageIdentifier; ++i)
-            if (strcmp(pUsage->rgpszUsageIdentifier[i], szOID_PKIX_KP_CODE_SIGNING) == 0)
-                return true;
-        return false;
-    }
-
-    HCERTSTORE m_hStore = nullptr;
-    HCRYPTMSG m_hMsg = nullptr;
-    PCCERT_CONTEXT m_pCert = nullptr;
+    GUID m_action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    WINTRUST_FILE_INFO m_file = {};
+    WINTRUST_DATA m_data = {};
+    LONG m_result;
 };
-
-std::vector<BYTE> Bytes(const CERT_NAME_BLOB& name)
-{
-    return std::vector<BYTE>(name.pbData, name.pbData + name.cbData);
-}
 
 } // namespace
 
 CPackageTrust::CPackageTrust(const std::string& mainProgram)
 {
-    // Without a main program there is no publisher to keep to.
-    if (GetFileAttributesA(mainProgram.c_str()) == INVALID_FILE_ATTRIBUTES)
-        return;
-    const std::wstring path = Widen(mainProgram, CP_ACP); // as the "A" calls read it
-    m_bSigned = VerifyTrust(path, nullptr) != TRUST_E_NOSIGNATURE;
-    const CSigner signer(path);
-    // A signature whose signer cannot be read names nobody: then no package matches.
-    if (m_bSigned && signer.Cert()) {
-        m_subject = Bytes(signer.Cert()->pCertInfo->Subject);
-        m_issuer = Bytes(signer.Cert()->pCertInfo->Issuer);
-    }
+    const Signature signature = SignatureOf(mainProgram);
+    m_bSigned = signature != Signature::None;
+    // Unreadable, or signed by nobody that can be read: then no package matches.
+    if (signature == Signature::Present)
+        m_subject = SignerSubject(Widen(mainProgram, CP_ACP)); // as the "A" calls read it
 }
 
 bool CPackageTrust::Admit(const std::string& package, CHandle& lock) const
@@ -137,12 +186,14 @@ bool CPackageTrust::Admit(const std::string& package, CHandle& lock) const
         return true;
     lock = CHandle(CreateFileA(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!lock.IsValid())
+    if (!lock.IsValid() || m_subject.empty())
         return false;
-    const std::wstring path = Widen(package, CP_ACP);
-    if (VerifyTrust(path, lock) != ERROR_SUCCESS)
+    const CVerification verification(Widen(package, CP_ACP), lock);
+    const PCCERT_CONTEXT pSigner = verification.SoundSigner();
+    if (!pSigner)
         return false;
-    const CSigner signer(path);
-    return signer.Cert() && !m_subject.empty() && Bytes(signer.Cert()->pCertInfo->Subject) == m_subject
-           && Bytes(signer.Cert()->pCertInfo->Issuer) == m_issuer && signer.ChainIsSound();
+    // The publisher is its certificate's subject: a renewal through another
+    // certification authority keeps it.
+    const CERT_NAME_BLOB& name = pSigner->pCertInfo->Subject;
+    return std::vector<BYTE>(name.pbData, name.pbData + name.cbData) == m_subject;
 }

@@ -1,6 +1,7 @@
-// Which packages may run. An installed main program that carries an Authenticode
-// signature names its publisher; from then on only packages validly signed by that
-// same publisher run. Without a signature on the main program, every package runs.
+// Which packages may run. An installed main program whose header carries a signature
+// names its publisher (its signer certificate's subject); from then on only packages
+// validly signed by that same publisher run. A main program that carries no signature
+// at all lets every package run; one that cannot be read lets none.
 #pragma once
 
 #include <windows.h>
@@ -22,5 +23,5 @@ public:
 
 private:
     bool m_bSigned = false;
-    std::vector<BYTE> m_subject, m_issuer; // the signer certificate's encoded names
+    std::vector<BYTE> m_subject; // the signer certificate's encoded subject
 };

@@ -44,8 +44,9 @@ public:
     void Shutdown();
 
     // Fetches an "http://" URL (port 80) into path. Returns 200, another HTTP
-    // status, or DOWNLOAD_FAILED / DOWNLOAD_TRANSFER / DOWNLOAD_CANCELLED.
-    int HttpDownload(const char* url, const char* path, bool notify);
+    // status, or DOWNLOAD_FAILED / DOWNLOAD_TRANSFER / DOWNLOAD_CANCELLED. A body
+    // announced longer than `maxLength` is DOWNLOAD_FAILED, and nothing is written.
+    int HttpDownload(const char* url, const char* path, bool notify, std::int32_t maxLength = INT32_MAX);
 
     // Shared with the worker without a lock; each is read and written whole.
     std::atomic<bool> m_bCancel;
@@ -62,7 +63,7 @@ public:
 
 private:
     friend class CDownloadSocket;
-    int DirectDownload(const char* url, const char* path, bool notify);
+    int DirectDownload(const char* url, const char* path, bool notify, std::int32_t maxLength);
 
     std::mutex m_socketLock; // guards m_socket between the worker and Cancel
     SOCKET m_socket = INVALID_SOCKET;

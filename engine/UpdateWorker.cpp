@@ -32,18 +32,41 @@ decltype(&ShellExecuteExA) g_pShellExecuteEx = ShellExecuteExA;
 
 namespace {
 
-// The local file name of a package: what follows the URL's last '/'. False when
-// there is none, or when it could leave the download folder (a backslash, a colon,
-// "." or "..").
-bool PackageFileName(const std::string& url, std::string& name)
+// What a server may send, whatever it means by it.
+const std::int32_t kMaxUpdateInfoSize = 64 * 1024; // four short lines and a list of URLs
+const size_t kMaxPackages = 100;                   // far more than any release needs
+
+// A device name opens the device, with or without an extension.
+bool IsDeviceName(const std::string& name)
 {
-    const size_t slash = url.rfind('/');
-    if (slash == std::string::npos || slash + 1 == url.size())
-        return false;
-    std::string candidate = url.substr(slash + 1);
-    if (candidate.find_first_of("\\:") != std::string::npos || candidate == "." || candidate == "..")
-        return false;
-    name = candidate;
+    std::string base = name.substr(0, name.find('.'));
+    base.erase(base.find_last_not_of(' ') + 1);
+    if (base.size() == 4 && base[3] >= '1' && base[3] <= '9')
+        base[3] = '#'; // COM1 to COM9, LPT1 to LPT9
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "COM#", "LPT#"})
+        if (lstrcmpiA(base.c_str(), device) == 0)
+            return true;
+    return false;
+}
+
+// The local file names of the packages: what follows each URL's last '/'. False when
+// one has none, or could leave the download folder (a backslash, a colon, "." or
+// ".."), names a device, or repeats an earlier one.
+bool PackageFileNames(const std::vector<std::string>& urls, std::vector<std::string>& names)
+{
+    for (const std::string& url : urls) {
+        const size_t slash = url.rfind('/');
+        if (slash == std::string::npos || slash + 1 == url.size())
+            return false;
+        std::string name = url.substr(slash + 1);
+        if (name.find_first_of("\\:") != std::string::npos || name == "." || name == ".."
+            || IsDeviceName(name))
+            return false;
+        for (const std::string& earlier : names)
+            if (lstrcmpiA(earlier.c_str(), name.c_str()) == 0)
+                return false;
+        names.push_back(name);
+    }
     return true;
 }
 
@@ -73,8 +96,9 @@ private:
     SHFILEOPSTRUCTA m_op = {};
 };
 
-// Starts a package and waits for its end; false when it could not be started. A
-// package that asks for administrator rights goes through the system's prompt.
+// Starts a package and waits for its end; false when it could not be started or did
+// not succeed. A package that asks for administrator rights goes through the system's
+// prompt.
 bool RunPackage(const std::string& file, CHandle& lock)
 {
     STARTUPINFOA startup = {};
@@ -107,7 +131,9 @@ bool RunPackage(const std::string& file, CHandle& lock)
     }
     lock.Close(); // the package may want its own file to itself
     WaitForSingleObject(hProcess, INFINITE);
-    return true;
+    // Installers' success, also with a restart needed (3010) or begun (1641).
+    DWORD code = 0;
+    return GetExitCodeProcess(hProcess, &code) && (code == 0 || code == 3010 || code == 1641);
 }
 
 // `inPackagePhase` tells a failure that ends the run unexpectedly what to report.
@@ -142,7 +168,8 @@ DWORD RunUpdate(CUpdateEngine& engine, bool& inPackagePhase)
 
     const std::string infoPath = folder.Path() + "\\update_info";
     post(UM_INFO_STATE, 0, 0);
-    const int infoResult = engine.HttpDownload(engine.m_strInfoUrl.c_str(), infoPath.c_str(), true);
+    const int infoResult =
+        engine.HttpDownload(engine.m_strInfoUrl.c_str(), infoPath.c_str(), true, kMaxUpdateInfoSize);
     if (infoResult != DOWNLOAD_OK) {
         // The folder stays as the download left it; the next run clears it.
         post(UM_INFO_STATE, 20, infoResult);
@@ -165,13 +192,14 @@ DWORD RunUpdate(CUpdateEngine& engine, bool& inPackagePhase)
     // Every package is downloaded before anything is closed or started.
     inPackagePhase = true;
     post(UM_PACKAGE_STATE, 0, 0);
+    // A list with one bad name downloads nothing.
+    std::vector<std::string> names;
+    if (urls.size() > kMaxPackages || !PackageFileNames(urls, names))
+        return fail(UM_UPDATE_ERROR, 10, 0);
     std::vector<std::string> files;
-    for (const std::string& url : urls) {
-        std::string name;
-        if (!PackageFileName(url, name))
-            return fail(UM_UPDATE_ERROR, 10, 0);
-        files.push_back(folder.Path() + "\\" + name);
-        const int result = engine.HttpDownload(url.c_str(), files.back().c_str(), true);
+    for (size_t i = 0; i < urls.size(); ++i) {
+        files.push_back(folder.Path() + "\\" + names[i]);
+        const int result = engine.HttpDownload(urls[i].c_str(), files.back().c_str(), true);
         if (result != DOWNLOAD_OK)
             return fail(UM_PACKAGE_STATE, 20, result);
         post(UM_PACKAGE_STATE, 10, 0);
@@ -184,7 +212,8 @@ DWORD RunUpdate(CUpdateEngine& engine, bool& inPackagePhase)
             return fail(UM_UPDATE_ERROR, 20, 0);
 
     // A quit while the user was asked to close the main program starts no package.
-    const bool closed = CloseRunningPrograms(engine.m_hNotifyWnd, engine.m_strModuleName, &engine.m_bCancel);
+    const bool closed = CloseRunningPrograms(engine.m_hNotifyWnd, engine.m_strModuleName,
+                                             engine.m_strInstallFolder + "Vantorel.exe", &engine.m_bCancel);
     if (engine.m_bCancel)
         return fail(UM_PACKAGE_STATE, 20, DOWNLOAD_CANCELLED);
     if (!closed)

@@ -122,6 +122,8 @@ void CTaskbarNotifier::Show(const char* pszText, DWORD dwShowTime, DWORD dwStayT
         break;
     case STATE_WAITING:
         Repaint();
+        // The stay may have just ended, with the slide-out's first step still to come.
+        KillTimer(TIMER_DISAPPEAR);
         KillTimer(TIMER_STAY);
         SetTimer(TIMER_STAY, m_dwStayTime);
         break;

@@ -176,6 +176,9 @@ void CUpdaterDlg::OnStatus(UINT message, WPARAM wParam, LPARAM lParam)
         // Each package's download, not only the first one's, shows its progress.
         if (wParam == 0 && m_bPackagePhase)
             m_bDownloading = true;
+        // Quiet mode shows nothing while the program only checks.
+        if (!m_bShowPopups && !m_bPackagePhase)
+            return;
         break;
     case UM_INFO_STATE:
     case UM_PACKAGE_STATE:

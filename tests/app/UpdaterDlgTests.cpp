@@ -36,7 +36,8 @@ TEST(UpdaterDlg, StatusMessagesBecomeTextsOrQuit)
         const char* text; // null: unchanged
         bool quits, downloading;
     } cases[] = {
-        {UM_TRANSFER_STATE, 30, 0, true, "下载成功。\r\n", false, false},
+        {UM_TRANSFER_STATE, 30, 0, false, "下载成功。\r\n", false, false},
+        {UM_TRANSFER_STATE, 30, 0, true, nullptr, false, false}, // quiet while it only checks
         {UM_TRANSFER_STATE, 20, 0, false, nullptr, false, false},
         {UM_UPDATE_ERROR, 0, 0, true, "创建临时文件夹时出错，升级失败。\r\n", false, false},
         {UM_UPDATE_ERROR, 10, 0, false, "升级信息文件错误，升级失败。\r\n", false, false},
@@ -50,6 +51,7 @@ TEST(UpdaterDlg, StatusMessagesBecomeTextsOrQuit)
         {UM_INFO_STATE, 20, 404, false, "链接服务器时发生错误，错误代码404，下载失败。\r\n", false, false},
         {UM_INFO_STATE, 20, 404, true, nullptr, true, false},
         {UM_PACKAGE_STATE, 0, 0, true, "正在下载升级包......\r\n", false, true},
+        {UM_TRANSFER_STATE, 30, 0, true, "下载成功。\r\n", false, false},
         {UM_PACKAGE_STATE, 10, 0, true, nullptr, false, false},
         {UM_PACKAGE_STATE, 20, -3, false, "升级被取消。\r\n", false, false},
         {UM_PACKAGE_STATE, 20, -1, true, nullptr, true, false},

@@ -171,7 +171,7 @@ TEST_F(WholeProgram, QuietRunWithNothingToDoEndsByItself)
 TEST_F(WholeProgram, UpdateWithTheMainProgramRunningThenCancel)
 {
     PublishUpdate({"a.exe", "b.exe"});
-    const CFake main = StartFake(m_folder + "running", "Vantorel.exe");
+    const CFake main = StartFake(m_app, "Vantorel.exe", "wait", "fake_1_2_3_4.exe");
     CBoxWatcher watcher([](size_t) { return IDYES; }, 1, {main});
     Launch({"-x & %y% (z)"});
     const std::string copy = m_app + kCopyName;
@@ -263,7 +263,7 @@ TEST_F(WholeProgram, StartWhileACopySitsInTheTrayChecksAfresh)
 TEST_F(WholeProgram, StartsWhileACopyIsAtWorkLeaveItAlone)
 {
     PublishUpdate({"a.exe"});
-    const CFake main = StartFake(m_folder + "running", "Vantorel.exe");
+    const CFake main = StartFake(m_app, "Vantorel.exe", "wait", "fake_1_2_3_4.exe");
     size_t copies = 0;
     CBoxWatcher watcher(
         [&](size_t) {

@@ -57,7 +57,7 @@ protected:
         return code;
     }
     // Runs the closing on a worker thread while the watcher answers; the boxes shown.
-    std::vector<CBoxWatcher::Box> Run(const std::string& moduleName,
+    std::vector<CBoxWatcher::Box> Run(const std::string& moduleName, const std::string& mainProgram,
                                       std::function<int(size_t)> answer = nullptr, size_t scripted = 0,
                                       std::vector<HANDLE> fallback = {})
     {
@@ -65,7 +65,7 @@ protected:
         std::atomic<bool> done(false);
         std::thread worker([&] {
             try {
-                EXPECT_TRUE(CloseRunningPrograms(m_owner, moduleName));
+                EXPECT_TRUE(CloseRunningPrograms(m_owner, moduleName, mainProgram));
             } catch (...) { // an exception leaving a thread would end in a box nobody answers
                 ADD_FAILURE() << "exception";
             }
@@ -93,26 +93,28 @@ TEST_F(CloseRunningProgramsTest, MainProgramAskedEverySecondUntilItIsGone)
     const struct {
         const char* name;
         const char* args;   // of the main program
-        const char* second; // a second instance, or null
+        const char* file;   // its file name
+        const char* second; // a second instance: "" of this installation, or another's folder
         std::vector<Step> steps;
         std::vector<int> runningWhenAsked;
         std::vector<DWORD> exitCodes;
     } cases[] = {
-        {"ends within the grace second", "300", nullptr, {}, {}, {0}},
-        {"no, no, yes", "wait", nullptr, {No, No, Yes}, {1, 1, 1}, {1}},
-        {"closed by the user, then no", "wait", nullptr, {No, EndItThenNo}, {1, 1}, {7}},
-        {"names in any case, one after the other", "wait", "VANTOREL.EXE", {Yes, Yes}, {2, 1}, {1, 1}},
+        {"ends within the grace second", "300", "Vantorel.exe", nullptr, {}, {}, {0}},
+        {"no, no, yes", "wait", "Vantorel.exe", nullptr, {No, No, Yes}, {1, 1, 1}, {1}},
+        {"closed by the user, then no", "wait", "Vantorel.exe", nullptr, {No, EndItThenNo}, {1, 1}, {7}},
+        {"names in any case, one after the other", "wait", "VANTOREL.EXE", "", {Yes, Yes}, {2, 1}, {1, 1}},
         // The second instance is gone from the system before its turn: closed, not failed.
-        {"both closed while asked about the first", "wait", "Vantorel.exe", {EndBothThenNo}, {2}, {7, 7}},
+        {"both closed while asked about the first", "wait", "Vantorel.exe", "", {EndBothThenNo}, {2}, {7, 7}},
+        {"another installation's left alone", "wait", "Vantorel.exe", " b", {Yes}, {2}, {1, 9}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        HANDLE main = Start(std::string(c.name) + " a", "Vantorel.exe", c.args);
-        HANDLE second = c.second ? Start(std::string(c.name) + " b", c.second) : nullptr;
+        HANDLE main = Start(c.name, c.file, c.args);
+        HANDLE second = c.second ? Start(c.name + std::string(c.second), c.file) : nullptr;
         const DWORD ids[] = {GetProcessId(main), second ? GetProcessId(second) : 0};
         std::vector<int> running;
         std::vector<DWORD> codes;
-        const auto boxes = Run(kCopy,
+        const auto boxes = Run(kCopy, m_folder + c.name + "\\Vantorel.exe",
                                [&](size_t i) {
                                    running.push_back(Running(main) + (second && Running(second)));
                                    if (c.steps[i] == EndItThenNo || c.steps[i] == EndBothThenNo)
@@ -134,6 +136,8 @@ TEST_F(CloseRunningProgramsTest, MainProgramAskedEverySecondUntilItIsGone)
             EXPECT_TRUE(box.yesNoOnly);
         }
         EXPECT_EQ(running, c.runningWhenAsked);
+        if (c.second && *c.second && Running(second))
+            TerminateProcess(second, 9);
         // Closing the test's handles frees the processes unless the closing leaked one.
         for (HANDLE p : {main, second})
             if (std::count(m_processes.begin(), m_processes.end(), p))
@@ -158,7 +162,7 @@ TEST_F(CloseRunningProgramsTest, InstalledUpdaterIsEndedWithoutAsking)
         const std::string sub = std::to_string(&c - cases);
         HANDLE installed = Start(sub, "Module_Client_Updater.exe"), copy = Start(sub, kCopy);
         HANDLE lookalike = Start(sub, "Vantorel.exe.exe");
-        EXPECT_TRUE(Run(c.moduleName, nullptr, 0, {lookalike}).empty());
+        EXPECT_TRUE(Run(c.moduleName, m_folder + sub + "\\Vantorel.exe", nullptr, 0, {lookalike}).empty());
         EXPECT_EQ(!Running(installed), c.ended);
         EXPECT_TRUE(Running(copy));
         if (c.ended) {

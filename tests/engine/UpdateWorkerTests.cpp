@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "engine/PackageTrust.h"
 #include "engine/UpdateEngine.h"
 
 #include <algorithm>
@@ -145,6 +146,9 @@ protected:
 
 TEST_F(UpdateWorker, RunsThatEndAtTheVerdict)
 {
+    std::string largest = "\nb\nc\nlatest\n"; // an update-info file of 64 KiB, and one byte more
+    largest.insert(0, 64 * 1024 - largest.size(), 'x');
+    const std::string tooLarge = "x" + largest;
     const struct {
         const char* info; // null: the update-info URL answers 404
         Messages messages;
@@ -155,6 +159,8 @@ TEST_F(UpdateWorker, RunsThatEndAtTheVerdict)
         {"a\nb\nc\nLatest\n", kInfoOk + Error(10), 1},
         {"a\nb\nc\nlatest", kInfoOk + Error(10), 1},
         {nullptr, Info(0) + Transfer(10) + Info(20, 404), 1},
+        {largest.c_str(), kInfoOk + Result(0), 0},
+        {tooLarge.c_str(), Info(0) + Transfer(10) + Info(20, -1), 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.info ? c.info : "404");
@@ -165,7 +171,8 @@ TEST_F(UpdateWorker, RunsThatEndAtTheVerdict)
         EXPECT_EQ(Run(c.info ? "update_info.php" : "missing.php"), c.messages);
         EXPECT_EQ(m_exitCode, c.exitCode);
         EXPECT_FALSE(FileExists(m_folder + "update_files\\sub"));
-        EXPECT_EQ(FolderLeft(), !c.info) << "only a failed update-info download leaves it";
+        EXPECT_EQ(FolderLeft(), c.messages.back().message == UM_INFO_STATE)
+            << "only a failed update-info download leaves it";
     }
     // A leftover that cannot be removed, in the folder the 404 left.
     HANDLE busy = CreateFileA((m_folder + "update_files\\busy").c_str(), GENERIC_WRITE, 0, nullptr,
@@ -182,13 +189,17 @@ TEST_F(UpdateWorker, RunsThatEndAtTheVerdict)
 // signed, every package is its publisher's (copies signed afresh by the test set-up).
 TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
 {
-    for (const char* name : {"a.exe", "b.exe", "admin.exe", "admin_refused.exe"})
+    for (const char* name :
+         {"a.exe", "b.exe", "admin.exe", "admin_refused.exe", "exit3010.exe", "exit1641.exe", "exit1603.exe"})
         Publish(name, ReadFileBytes(ExeFolder() + "fake_noversion.exe"));
     Publish("readme.exe", "only text\r\n");
-    for (const char* name : {"a", "b", "altered", "expired", "no_usage", "other", "lookalike"})
+    for (const char* name : {"a", "b", "altered", "expired", "no_usage", "renewed", "lookalike"})
         Publish(std::string("signed_") + name + ".exe",
                 ReadFileBytes(ExeFolder() + "signed\\" + name + ".exe"));
     const char* kSignedByA = "signed\\a.exe";
+    std::vector<std::string> tooMany;
+    for (int i = 0; i <= 100; ++i)
+        tooMany.push_back(Url("p" + std::to_string(i) + ".exe"));
     const struct {
         std::vector<std::string> urls;
         Messages tail; // after the package phase began
@@ -201,12 +212,22 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
         {{Url("admin.exe"), Url("b.exe")}, kDownloaded + kDownloaded + Result(20), "admin.exe\nb.exe\n"},
         {{Url("admin_refused.exe"), Url("b.exe")}, kDownloaded + kDownloaded + Error(20), ""},
         {{Url("a.exe"), Url("missing.exe")}, kDownloaded + Transfer(10) + Package(20, 404), nullptr},
-        // No file name, or one that would leave the download folder.
-        {{Url("a.exe"), Url("")}, kDownloaded + Error(10), nullptr},
-        {{Url("a.exe"), Url("..\\..\\evil.exe")}, kDownloaded + Error(10), nullptr},
-        {{Url("a.exe"), Url("c:evil.exe")}, kDownloaded + Error(10), nullptr},
-        {{Url("a.exe"), Url("x/..")}, kDownloaded + Error(10), nullptr},
-        {{Url("a.exe"), Url(".")}, kDownloaded + Error(10), nullptr},
+        // Installers that succeed, one needing a restart, and one that fails.
+        {{Url("exit3010.exe"), Url("exit1641.exe")},
+         kDownloaded + kDownloaded + Result(20),
+         "exit3010.exe\nexit1641.exe\n"},
+        {{Url("exit1603.exe"), Url("b.exe")}, kDownloaded + kDownloaded + Error(20), "exit1603.exe\n"},
+        // No file name, one that would leave the download folder, a device's, one taken
+        // already, or too many: nothing is downloaded.
+        {{Url("a.exe"), Url("")}, Error(10), nullptr},
+        {{Url("a.exe"), Url("..\\..\\evil.exe")}, Error(10), nullptr},
+        {{Url("a.exe"), Url("c:evil.exe")}, Error(10), nullptr},
+        {{Url("a.exe"), Url("x/..")}, Error(10), nullptr},
+        {{Url("a.exe"), Url(".")}, Error(10), nullptr},
+        {{Url("COM1")}, Error(10), nullptr},
+        {{Url("nul.exe")}, Error(10), nullptr},
+        {{Url("a.exe"), Url("old/A.EXE")}, Error(10), nullptr},
+        {tooMany, Error(10), nullptr},
         // Signed by A: its own packages run; a refusal comes before anything is closed or run.
         {{Url("signed_a.exe")}, kDownloaded + Result(20), "signed_a.exe\n", kSignedByA},
         {{Url("signed_a.exe"), Url("signed_b.exe")},
@@ -217,8 +238,10 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
         {{Url("signed_altered.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
         {{Url("signed_expired.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
         {{Url("signed_no_usage.exe")}, kDownloaded + Error(20), nullptr, kSignedByA}, // names no usage at all
-        // A's subject from another trusted CA.
-        {{Url("signed_other.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        // A's subject through a second intermediate of the same root: a renewal.
+        {{Url("signed_renewed.exe")}, kDownloaded + Result(20), "signed_renewed.exe\n", kSignedByA},
+        // The main program's signature cut short: it names no publisher, so none runs.
+        {{Url("a.exe")}, kDownloaded + Error(20), nullptr, "signed\\damaged.exe"},
         // A's names, from an untrusted root named as the trusted one.
         {{Url("signed_lookalike.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
     };
@@ -240,13 +263,19 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
         EXPECT_EQ(PackagesRun(), c.ran ? c.ran : "");
         EXPECT_EQ(asked, bMain && c.ran ? 1u : 0u);
         EXPECT_FALSE(FolderLeft());
-        EXPECT_FALSE(FileExists(m_folder + "evil.exe"));
         EXPECT_TRUE(!c.main || g_writableAtStart.empty()) << "a checked package is locked until it starts";
         g_writableAtStart.clear();
         if (main) {
             EXPECT_EQ(WaitForSingleObject(main, 0), c.ran ? WAIT_OBJECT_0 : static_cast<DWORD>(WAIT_TIMEOUT));
         }
     }
+}
+
+// A main program that cannot be read might be signed: it lets no package run.
+TEST(PackageTrust, UnreadableMainProgramAdmitsNothing)
+{
+    CHandle lock;
+    EXPECT_FALSE(CPackageTrust("C:\\no\\such\\Vantorel.exe").Admit(ExeFolder() + "signed\\a.exe", lock));
 }
 
 TEST_F(UpdateWorker, CancelDuringTheSecondOfThreePackagesClosesAndRunsNothing)
@@ -282,7 +311,7 @@ TEST_F(UpdateWorker, QuittingWhileTheQuestionBoxIsUpStartsNothing)
 {
     Publish("a.exe", ReadFileBytes(ExeFolder() + "fake_noversion.exe"));
     PublishList({Url("a.exe")});
-    const CFake main = StartFake(m_folder + "app", "Vantorel.exe");
+    const CFake main = StartFake(m_folder, "Vantorel.exe");
     CBoxWatcher watcher(
         [](size_t) {
             Sleep(500); // the user answers once the quit has begun

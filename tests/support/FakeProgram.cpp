@@ -2,7 +2,8 @@
 // as packages are, it appends its own file name and a line break to the file that
 // PACKAGE_LOG names, a moment late so that a package nobody waits for is seen. With
 // "wait" it runs until it is ended; with a number, for that many milliseconds. With
-// ARGS_LOG set it only writes the argument text it was given to that file.
+// ARGS_LOG set it only writes the argument text it was given to that file. Named
+// exit<N>.exe, it ends with exit code N.
 #include <windows.h>
 
 #include <cctype>
@@ -37,5 +38,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR args, int)
     WriteFile(file, name, static_cast<DWORD>(strlen(name)), &written, nullptr);
     WriteFile(file, "\n", 1, &written, nullptr);
     CloseHandle(file);
-    return 0;
+    return strncmp(name, "exit", 4) == 0 ? atoi(name + 4) : 0;
 }

@@ -110,7 +110,9 @@ CFake StartFake(const std::string& folder, const std::string& name, const char* 
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!::CopyFileA((ExeFolder() + source).c_str(), path.c_str(), FALSE)
+    // A program already running there is started once more.
+    if ((!::CopyFileA((ExeFolder() + source).c_str(), path.c_str(), FALSE)
+         && ::GetLastError() != ERROR_SHARING_VIOLATION)
         || !::CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                              &pi))
         return CFake();

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Test certificates and signed copies of the fake program, for the package-trust
 # tests. Certificates are made once per build tree; the copies are signed afresh on
-# every run, since a signature's validity depends on the time. Two test CAs become
-# trusted roots of the Wine prefix, through the registry key itself (roots removed
+# every run, since a signature's validity depends on the time. The test CA becomes a
+# trusted root of the Wine prefix, through the registry key itself (roots removed
 # through the system store can come back); the look-alike CA, named as the first,
 # does not.
 # Usage: bash make-signed.sh BIN_DIR   (run by ctest, inside the Wine environment)
@@ -27,19 +27,21 @@ ca='basicConstraints=critical,CA:true\nkeyUsage=critical,keyCertSign,cRLSign\n'
 signing='keyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n'
 A='/O=Vantorel Test/CN=Publisher A'
 cert ca '/CN=Vantorel Test CA' '' "$ca"
-cert other_ca '/CN=Other Test CA' '' "$ca"
 cert lookalike_ca '/CN=Vantorel Test CA' '' "$ca" # the trusted CA's name, another key
 cert a "$A" ca "$signing"
 cert b '/O=Vantorel Test/CN=Publisher B' ca "$signing"
 cert expired "$A" ca "$signing" -1
 cert no_usage "$A" ca 'keyUsage=critical,digitalSignature\n' # no usage named: the chain allows any
-cert other "$A" other_ca "$signing"
 cert lookalike "$A" lookalike_ca "$signing"
+# A renewal: the publisher's subject through a second intermediate of the same root.
+cert inter2 '/CN=Vantorel Test Intermediate 2' ca "$ca"
+cert renewed "$A" inter2 "$signing"
+cat renewed.crt inter2.crt >renewed-chain.crt
 
 # The root's Blob is a serialised certificate: one property (32, the encoded
 # certificate) as id, encoding type and length, little-endian, then the bytes.
 le32() { printf '%02x%02x%02x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)); }
-for root in ca other_ca; do
+for root in ca; do
   openssl x509 -in $root.crt -outform DER -out $root.der
   thumb=$(sha1sum $root.der | cut -c1-40 | tr a-f A-F)
   blob=$(le32 32)$(le32 1)$(le32 "$(stat -c %s $root.der)")$(od -An -v -tx1 $root.der | tr -d ' \n')
@@ -47,11 +49,15 @@ for root in ca other_ca; do
     /v Blob /t REG_BINARY /d "$blob" /f >/dev/null 2>&1 </dev/null
 done
 
-for who in a b expired no_usage other lookalike; do
+for who in a b expired no_usage lookalike renewed; do
   rm -f "../$who.exe"
-  osslsigncode sign -certs "$who.crt" -key "$who.key" -in "$bin/fake_noversion.exe" -out "../$who.exe" >/dev/null
+  chain=$who.crt
+  [ -f "$who-chain.crt" ] && chain=$who-chain.crt
+  osslsigncode sign -certs "$chain" -key "$who.key" -in "$bin/fake_noversion.exe" -out "../$who.exe" >/dev/null
 done
 # One byte of code changed after signing.
 cp ../a.exe ../altered.exe
 printf '\x90' | dd of=../altered.exe bs=1 seek=1100 conv=notrunc status=none
+# The certificate table kept in the header, the signature's last bytes cut off.
+head -c $(($(stat -c %s ../a.exe) - 600)) ../a.exe >../damaged.exe
 echo "signed: $(ls ../*.exe | wc -l) programs"

@@ -136,6 +136,9 @@ TEST_F(Notifier, ShowDuringEachState)
     show("d"); // waiting: the stay starts again
     EXPECT_EQ(m_notifier.m_nState, CTaskbarNotifier::STATE_WAITING);
     m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_STAY);
+    show("d"); // the stay over, the slide-out's first step still to come: it never comes
+    EXPECT_FALSE(::KillTimer(m_notifier.m_hWnd, CTaskbarNotifier::TIMER_DISAPPEAR));
+    m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_STAY);
     for (int i = 0; i < 5; ++i)
         m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_DISAPPEAR);
     EXPECT_TRUE(m_notifier.Pos() == POINT({1040, 894}));
