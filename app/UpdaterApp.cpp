@@ -6,7 +6,21 @@
 
 #include <commctrl.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <exception>
+
+#if defined(__GLIBCXX__)
+// The C++ runtime's own end for an uncaught exception names the exception's type, and so
+// brings a name demangler of 45 KB into the program. No exception leaves the entry
+// point: this never runs.
+namespace __gnu_cxx {
+void __verbose_terminate_handler()
+{
+    std::abort();
+}
+} // namespace __gnu_cxx
+#endif
 
 namespace {
 CUpdaterApp theApp;

@@ -5,8 +5,11 @@
 //   program_bench idle FOLDER S    keeps the copy running S seconds after its popup showed
 //   program_bench cancel FOLDER N  from the cancel click to the copy's end, while the
 //                                  server holds a package's body back (settings say where)
+//   program_bench memory FOLDER N  peak working set of the copy in a quiet run
+//   program_bench memory EXE N     the same of a program that ends when it is told to close
 // Medians in milliseconds. Ends every copy it started with the popup's cancel button.
 #include <windows.h>
+#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -109,6 +112,28 @@ void Quit(HWND popup)
     Until([] { return CopyProcess() == 0; }, 10000);
 }
 
+// The largest peak working set seen while the process runs, in KiB.
+double PeakWhileRunning(HANDLE process)
+{
+    SIZE_T peak = 0;
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    do {
+        if (GetProcessMemoryInfo(process, &counters, sizeof counters) && counters.PeakWorkingSetSize > peak)
+            peak = counters.PeakWorkingSetSize;
+    } while (WaitForSingleObject(process, 2) == WAIT_TIMEOUT);
+    return peak / 1024.0;
+}
+
+BOOL CALLBACK CloseWindowsOf(HWND hWnd, LPARAM processId)
+{
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hWnd, &owner);
+    if (owner == static_cast<DWORD>(processId))
+        PostMessageA(hWnd, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
 double Median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -142,6 +167,39 @@ int main(int argc, char** argv)
         printf("%s: %.0f ms (median of %d)\n",
                mode == "quiet" ? "quiet run, start to end" : "start to the popup fully shown", Median(times),
                n);
+    } else if (mode == "memory") {
+        for (int i = 0; i < n; ++i) {
+            HANDLE process = nullptr;
+            if (folder.size() > 4 && folder.compare(folder.size() - 4, 4, ".exe") == 0) {
+                STARTUPINFOA startup = {};
+                startup.cb = sizeof startup;
+                PROCESS_INFORMATION info = {};
+                std::string commandLine = "\"" + folder + "\"";
+                CreateProcessA(folder.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &info);
+                CloseHandle(info.hThread);
+                process = info.hProcess;
+                WaitForInputIdle(process, 10000);
+                // The window made and shown, closed a second later.
+                CreateThread(
+                    nullptr, 0,
+                    [](LPVOID id) -> DWORD {
+                        Sleep(1000);
+                        EnumWindows(CloseWindowsOf, reinterpret_cast<LPARAM>(id));
+                        return 0;
+                    },
+                    reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(info.dwProcessId)), 0, nullptr);
+            } else {
+                Launch(folder, "1");
+                Until([] { return CopyProcess() != 0; }, 10000);
+                process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE,
+                                      CopyProcess());
+            }
+            times.push_back(PeakWhileRunning(process));
+            CloseHandle(process);
+            Sleep(300);
+        }
+        printf("%s: peak working set %.0f KiB (median of %d)\n", folder.c_str(), Median(times), n);
     } else if (mode == "cancel") {
         for (int i = 0; i < n; ++i) {
             Launch(folder, "");

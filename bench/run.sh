@@ -78,14 +78,24 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   app_win="Z:$(echo "'"$app"'" | tr / \\\\)"
   $program shown "$app_win" 9
   $program quiet "$app_win" 9
+  echo "== sizes and working sets"
+  for b in x86_64 i686; do
+    f="'"$root"'/build/$b/bin/Module_Client_Updater.exe"
+    [ -f "$f" ] && echo "$b Module_Client_Updater.exe: $(stat -c %s "$f") bytes"
+  done
+  $program memory "$app_win" 9
+  $program memory "Z:$(echo "'"$build"'/bin/minimal_window.exe" | tr / \\)" 9
   wine reg add "$key" /v UpdateSvrUrl /d "http://127.0.0.1/download/stall.php" /f >/dev/null 2>&1
   $program cancel "$app_win" 5
   wine reg add "$key" /v UpdateSvrUrl /d "http://127.0.0.1/download/latest.php" /f >/dev/null 2>&1
   $program idle "$app_win" 75 &
   sleep 10 # the popup has slid in and out again: idle in the tray
-  cpu() { awk "{print \$14 + \$15}" /proc/$(pgrep -f "bench-app.Module_Client_Updater_BAK" | head -n 1)/stat; }
+  # The copy is the Wine process with the most mappings of those naming it.
+  copy_pid() { for p in $(pgrep -f "bench-app.Module_Client_Updater_BAK"); do echo "$(wc -l < /proc/$p/maps) $p"; done | sort -n | tail -n 1 | cut -d" " -f2; }
+  cpu() { awk "{print \$14 + \$15}" /proc/$(copy_pid)/stat; }
   before=$(cpu); sleep 60; after=$(cpu)
   echo "idle in the tray for 60 s: $(( (after - before) * 1000 / $(getconf CLK_TCK) )) ms of CPU"
+  echo "trust and COM libraries mapped after \"latest\": $(grep -o -i -E "(wintrust|crypt32|ole32)\.dll" /proc/$(copy_pid)/maps | sort -u | tr "\n" " ")"
   wait
   wine reg delete "$key" /v UpdateSvrUrl /f >/dev/null 2>&1
   wine_stop

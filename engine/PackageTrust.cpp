@@ -6,9 +6,62 @@
 
 #include <cstring>
 
+#include "engine/SystemLibrary.h"
 #include "framework/UserText.h"
 
 namespace {
+
+// The trust functions, loaded when a package is first checked.
+struct CTrustApi {
+    CTrustApi()
+    {
+        const HMODULE wintrust = LoadSystemLibrary("wintrust.dll"),
+                      crypt32 = LoadSystemLibrary("crypt32.dll");
+        WinVerifyTrust = SystemFunction<decltype(&::WinVerifyTrust)>(wintrust, "WinVerifyTrust");
+        WTHelperProvDataFromStateData = SystemFunction<decltype(&::WTHelperProvDataFromStateData)>(
+            wintrust, "WTHelperProvDataFromStateData");
+        WTHelperGetProvSignerFromChain = SystemFunction<decltype(&::WTHelperGetProvSignerFromChain)>(
+            wintrust, "WTHelperGetProvSignerFromChain");
+        CryptQueryObject = SystemFunction<decltype(&::CryptQueryObject)>(crypt32, "CryptQueryObject");
+        CryptMsgGetParam = SystemFunction<decltype(&::CryptMsgGetParam)>(crypt32, "CryptMsgGetParam");
+        CryptMsgClose = SystemFunction<decltype(&::CryptMsgClose)>(crypt32, "CryptMsgClose");
+        CertFindCertificateInStore =
+            SystemFunction<decltype(&::CertFindCertificateInStore)>(crypt32, "CertFindCertificateInStore");
+        CertFreeCertificateContext =
+            SystemFunction<decltype(&::CertFreeCertificateContext)>(crypt32, "CertFreeCertificateContext");
+        CertCloseStore = SystemFunction<decltype(&::CertCloseStore)>(crypt32, "CertCloseStore");
+        CertGetEnhancedKeyUsage =
+            SystemFunction<decltype(&::CertGetEnhancedKeyUsage)>(crypt32, "CertGetEnhancedKeyUsage");
+        CertVerifyCertificateChainPolicy = SystemFunction<decltype(&::CertVerifyCertificateChainPolicy)>(
+            crypt32, "CertVerifyCertificateChainPolicy");
+        m_bLoaded = WinVerifyTrust && WTHelperProvDataFromStateData && WTHelperGetProvSignerFromChain
+                    && CryptQueryObject && CryptMsgGetParam && CryptMsgClose && CertFindCertificateInStore
+                    && CertFreeCertificateContext && CertCloseStore && CertGetEnhancedKeyUsage
+                    && CertVerifyCertificateChainPolicy;
+    }
+    bool Loaded() const { return m_bLoaded; }
+
+    decltype(&::WinVerifyTrust) WinVerifyTrust;
+    decltype(&::WTHelperProvDataFromStateData) WTHelperProvDataFromStateData;
+    decltype(&::WTHelperGetProvSignerFromChain) WTHelperGetProvSignerFromChain;
+    decltype(&::CryptQueryObject) CryptQueryObject;
+    decltype(&::CryptMsgGetParam) CryptMsgGetParam;
+    decltype(&::CryptMsgClose) CryptMsgClose;
+    decltype(&::CertFindCertificateInStore) CertFindCertificateInStore;
+    decltype(&::CertFreeCertificateContext) CertFreeCertificateContext;
+    decltype(&::CertCloseStore) CertCloseStore;
+    decltype(&::CertGetEnhancedKeyUsage) CertGetEnhancedKeyUsage;
+    decltype(&::CertVerifyCertificateChainPolicy) CertVerifyCertificateChainPolicy;
+
+private:
+    bool m_bLoaded;
+};
+
+const CTrustApi& Api()
+{
+    static const CTrustApi api; // the worker's thread is the only one that checks
+    return api;
+}
 
 bool ReadAt(HANDLE file, LONGLONG offset, void* buffer, DWORD size)
 {
@@ -74,36 +127,37 @@ std::vector<BYTE> SignerSubject(const std::wstring& path)
     HCERTSTORE hStore = nullptr;
     HCRYPTMSG hMsg = nullptr;
     std::vector<BYTE> subject;
-    if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(), CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-                          CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr, &hStore, &hMsg,
-                          nullptr))
+    if (!Api().CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(),
+                                CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY, 0,
+                                nullptr, nullptr, nullptr, &hStore, &hMsg, nullptr))
         return subject;
     DWORD size = 0;
-    if (CryptMsgGetParam(hMsg, CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &size) && size != 0) {
+    if (Api().CryptMsgGetParam(hMsg, CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &size) && size != 0) {
         std::vector<BYTE> info(size);
-        if (CryptMsgGetParam(hMsg, CMSG_SIGNER_CERT_INFO_PARAM, 0, info.data(), &size)) {
+        if (Api().CryptMsgGetParam(hMsg, CMSG_SIGNER_CERT_INFO_PARAM, 0, info.data(), &size)) {
             if (PCCERT_CONTEXT pCert =
-                    CertFindCertificateInStore(hStore, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
-                                               CERT_FIND_SUBJECT_CERT, info.data(), nullptr)) {
+                    Api().CertFindCertificateInStore(hStore, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                                     CERT_FIND_SUBJECT_CERT, info.data(), nullptr)) {
                 const CERT_NAME_BLOB& name = pCert->pCertInfo->Subject;
                 subject.assign(name.pbData, name.pbData + name.cbData);
-                CertFreeCertificateContext(pCert);
+                Api().CertFreeCertificateContext(pCert);
             }
         }
     }
-    CryptMsgClose(hMsg);
-    CertCloseStore(hStore, 0);
+    Api().CryptMsgClose(hMsg);
+    Api().CertCloseStore(hStore, 0);
     return subject;
 }
 
 bool NamesCodeSigning(PCCERT_CONTEXT pCert)
 {
     DWORD size = 0;
-    if (!CertGetEnhancedKeyUsage(pCert, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, nullptr, &size) || size == 0)
+    if (!Api().CertGetEnhancedKeyUsage(pCert, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, nullptr, &size)
+        || size == 0)
         return false;
     std::vector<BYTE> buffer(size);
     auto* pUsage = reinterpret_cast<PCERT_ENHKEY_USAGE>(buffer.data());
-    if (!CertGetEnhancedKeyUsage(pCert, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, pUsage, &size))
+    if (!Api().CertGetEnhancedKeyUsage(pCert, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, pUsage, &size))
         return false;
     for (DWORD i = 0; i < pUsage->cUsageIdentifier; ++i)
         if (strcmp(pUsage->rgpszUsageIdentifier[i], szOID_PKIX_KP_CODE_SIGNING) == 0)
@@ -130,12 +184,12 @@ public:
         m_data.pFile = &m_file;
         m_data.dwStateAction = WTD_STATEACTION_VERIFY;
         m_data.dwProvFlags = WTD_REVOCATION_CHECK_NONE;
-        m_result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &m_action, &m_data);
+        m_result = Api().WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &m_action, &m_data);
     }
     ~CVerification()
     {
         m_data.dwStateAction = WTD_STATEACTION_CLOSE;
-        WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &m_action, &m_data);
+        Api().WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &m_action, &m_data);
     }
 
     // The signer's certificate when the signature verified and its chain is sound: it
@@ -144,9 +198,9 @@ public:
     PCCERT_CONTEXT SoundSigner() const
     {
         CRYPT_PROVIDER_DATA* pProvider =
-            m_result == ERROR_SUCCESS ? WTHelperProvDataFromStateData(m_data.hWVTStateData) : nullptr;
+            m_result == ERROR_SUCCESS ? Api().WTHelperProvDataFromStateData(m_data.hWVTStateData) : nullptr;
         const CRYPT_PROVIDER_SGNR* pSigner =
-            pProvider ? WTHelperGetProvSignerFromChain(pProvider, 0, FALSE, 0) : nullptr;
+            pProvider ? Api().WTHelperGetProvSignerFromChain(pProvider, 0, FALSE, 0) : nullptr;
         if (!pSigner || !pSigner->pChainContext || pSigner->csCertChain == 0 || !pSigner->pasCertChain)
             return nullptr;
         const PCCERT_CHAIN_CONTEXT pChain = pSigner->pChainContext;
@@ -157,7 +211,7 @@ public:
         const DWORD tolerated = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
         const PCCERT_CONTEXT pCert = pSigner->pasCertChain[0].pCert;
         const bool bSound =
-            CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, pChain, &policy, &status)
+            Api().CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, pChain, &policy, &status)
             && status.dwError == 0 && (pChain->TrustStatus.dwErrorStatus & ~tolerated) == 0;
         return bSound && pCert && NamesCodeSigning(pCert) ? pCert : nullptr;
     }
@@ -176,7 +230,7 @@ CPackageTrust::CPackageTrust(const std::string& mainProgram)
     const Signature signature = SignatureOf(mainProgram);
     m_bSigned = signature != Signature::None;
     // Unreadable, or signed by nobody that can be read: then no package matches.
-    if (signature == Signature::Present)
+    if (signature == Signature::Present && Api().Loaded())
         m_subject = SignerSubject(Widen(mainProgram, CP_ACP)); // as the "A" calls read it
 }
 

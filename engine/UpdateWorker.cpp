@@ -9,6 +9,7 @@
 
 #include "engine/CloseRunningPrograms.h"
 #include "engine/PackageTrust.h"
+#include "engine/SystemLibrary.h"
 #include "engine/UpdateInfo.h"
 #include "framework/UserText.h"
 
@@ -121,10 +122,14 @@ bool RunPackage(const std::string& file, CHandle& lock)
         info.lpDirectory = folder.c_str();
         info.nShow = SW_SHOWNORMAL;
         // The shell may hand the verb to extensions that need COM on this thread.
-        const HRESULT hrCom = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+        const HMODULE ole32 = LoadSystemLibrary("ole32.dll");
+        const auto pInitialize = SystemFunction<decltype(&CoInitializeEx)>(ole32, "CoInitializeEx");
+        const auto pUninitialize = SystemFunction<decltype(&CoUninitialize)>(ole32, "CoUninitialize");
+        const HRESULT hrCom =
+            pInitialize ? pInitialize(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE) : E_FAIL;
         const bool bStarted = engine_detail::g_pShellExecuteEx(&info) && info.hProcess;
-        if (SUCCEEDED(hrCom))
-            CoUninitialize();
+        if (SUCCEEDED(hrCom) && pUninitialize)
+            pUninitialize();
         if (!bStarted) // a refused prompt included
             return false;
         hProcess = CHandle(info.hProcess);

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""Writes the skins (res/ButtonSkin.bmp, res/NotifierSkin.bmp), the icon (res/Updater.ico)
-and the small test images
-(tests/ui/bitmaps/*.bmp) as 24-bit bottom-up BMP files. Run from anywhere."""
+"""Writes the skins (res/ButtonSkin.bmp, res/NotifierSkin.bmp) as 8-bit RLE-compressed
+BMP files, the icon (res/Updater.ico, its largest image PNG-compressed) and the small
+test images (tests/ui/bitmaps/*.bmp) as 24-bit bottom-up BMP files: what ships stays
+small. Run from anywhere."""
 import os
 import struct
+import zlib
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -27,6 +29,40 @@ def write_bmp(path, width, height, pixel):
         f.write(header + info + data)
 
 
+def write_rle8(path, width, height, pixel):
+    """The same picture with a palette of its colours (at most 256), run-length encoded."""
+    grid = [[pixel(x, y) for x in range(width)] for y in range(height)]
+    palette = sorted({c for row in grid for c in row})
+    assert len(palette) <= 256, path
+    index = {c: i for i, c in enumerate(palette)}
+    data = bytearray()
+    for row in reversed(grid):
+        x = 0
+        while x < width:
+            n = 1
+            while x + n < width and n < 255 and row[x + n] == row[x]:
+                n += 1
+            data += bytes((n, index[row[x]]))
+            x += n
+        data += b"\0\0"  # end of line
+    data[-1] = 1  # end of bitmap
+    colours = b"".join(bytes((b, g, r, 0)) for r, g, b in palette)
+    start = 54 + len(colours)
+    header = struct.pack("<2sIHHI", b"BM", start + len(data), 0, 0, start)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 8, 1, len(data), 2835, 2835, len(palette), 0)
+    with open(path, "wb") as f:
+        f.write(header + info + colours + bytes(data))
+
+
+def png(size, pixel):
+    """An RGBA PNG of pixel(x, y) -> (r, g, b, a)."""
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+    raw = b"".join(b"\0" + b"".join(bytes(pixel(x, y)) for x in range(size)) for y in range(size))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
 def solid(colour):
     return lambda x, y: colour
 
@@ -37,7 +73,7 @@ def button_skin(x, y):
     return (77, 79, 194)
 
 
-write_bmp(os.path.join(ROOT, "res", "ButtonSkin.bmp"), 80, 21, button_skin)
+write_rle8(os.path.join(ROOT, "res", "ButtonSkin.bmp"), 80, 21, button_skin)
 
 STRIPE = [(114, (255, 204, 0)), (161, (230, 40, 40)), (202, (40, 180, 70)), (234, (40, 110, 230))]
 
@@ -57,7 +93,7 @@ def notifier_skin(x, y):
     return (round(77 * t), round(79 * t), round(82 + (194 - 82) * t))
 
 
-write_bmp(os.path.join(ROOT, "res", "NotifierSkin.bmp"), 240, 100, notifier_skin)
+write_rle8(os.path.join(ROOT, "res", "NotifierSkin.bmp"), 240, 100, notifier_skin)
 
 
 def icon_pixel(size, x, y):
@@ -76,6 +112,9 @@ def icon_pixel(size, x, y):
 def write_ico(path, sizes):
     images = []
     for size in sizes:
+        if size >= 128:  # Windows reads PNG images in icons since Vista
+            images.append(png(size, lambda x, y: icon_pixel(size, x, y)))
+            continue
         rows = [b"".join(bytes((b, g, r, a)) for r, g, b, a in (icon_pixel(size, x, y) for x in range(size)))
                 for y in reversed(range(size))]
         mask_stride = ((size + 31) // 32) * 4

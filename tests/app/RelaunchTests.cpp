@@ -17,17 +17,19 @@ std::string Ansi(const wchar_t* text)
 
 TEST(RelaunchScript, CommandLineArrivesUnchangedAndNothingIsLeft)
 {
-    const std::string temp = MakeTempFolder("relaunch"), log = temp + "args.txt";
+    const std::string temp = MakeTempFolder("relaunch");
     const std::string odd = temp + Ansi(L"50% ^&(x) \u00fc") + "\\";
     ASSERT_TRUE(CreateDirectoryA(odd.c_str(), nullptr));
-    SetEnvironmentVariableA("ARGS_LOG", log.c_str());
+    int run = 0;
     for (const std::string& folder : {temp, odd}) {
         const std::string copy = folder + "fake_noversion_BAK.exe";
         for (const char* commandLine :
              {"", "1", "1 ", "50% %PATH% %%x%% %~dp0", "a & del x | y > z < w ^ (p)",
               "\"a & b (c)\" d & \"%e%\"", "\"unclosed ( & ^", "x^^y ! !z!"}) {
             SCOPED_TRACE(folder + " " + commandLine);
-            DeleteFileA(log.c_str());
+            // A log of its own each time: a deleted file can linger while a handle to it does.
+            const std::string log = temp + "args" + std::to_string(++run) + ".txt";
+            SetEnvironmentVariableA("ARGS_LOG", log.c_str());
             std::string script;
             ASSERT_EQ(PrepareRelaunch(ExeFolder() + "fake_noversion.exe", folder, commandLine, script),
                       RelaunchPrepared::Ready);

@@ -1,0 +1,24 @@
+// A window and a message loop, nothing else: what any Win32 program costs under the
+// same system, beside which the updater's working set is weighed.
+#include <windows.h>
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
+{
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = [](HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (message == WM_DESTROY)
+            PostQuitMessage(0);
+        return DefWindowProcA(hWnd, message, wParam, lParam);
+    };
+    wc.hInstance = hInstance;
+    wc.lpszClassName = "MinimalWindow";
+    RegisterClassA(&wc);
+    CreateWindowExA(0, "MinimalWindow", "Minimal", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
+                    nullptr, hInstance, nullptr);
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return 0;
+}
