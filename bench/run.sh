@@ -9,8 +9,12 @@ bash scripts/build.sh x86_64
 build=$root/build/x86_64
 dir=$build/bench-nginx
 www=$dir/www
-bash scripts/nginx.sh start "$dir"
-trap 'bash scripts/nginx.sh stop "$dir"' EXIT
+# The tests' server certificates (their CA trusted in the prefix) for https, and squid
+# as the user's proxy.
+( . scripts/wine-env.sh "$build" && wine_prefix_ready && bash tests/support/make-signed.sh "$build/bin" >/dev/null && wineserver -w )
+bash scripts/nginx.sh start "$dir" 127.0.0.1 "$build/bin/signed/tls"
+bash scripts/squid.sh start "$build/bench-squid"
+trap 'bash scripts/nginx.sh stop "$dir"; bash scripts/squid.sh stop "$build/bench-squid"' EXIT
 
 for mib in 1 64 256; do
   [ -f "$www/f${mib}m.bin" ] || head -c $((mib * 1024 * 1024)) /dev/urandom > "$www/f${mib}m.bin"
@@ -36,7 +40,7 @@ except OSError:
     pass
 PY
 stall=$!
-trap 'bash scripts/nginx.sh stop "$dir"; kill $stall 2>/dev/null' EXIT
+trap 'bash scripts/nginx.sh stop "$dir"; bash scripts/squid.sh stop "$build/bench-squid"; kill $stall 2>/dev/null' EXIT
 app=$build/bench-app
 rm -rf "$app" && mkdir -p "$app"
 cp "$build/bin/Module_Client_Updater.exe" "$app/"
@@ -64,6 +68,9 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   $bench download http://127.0.0.1/f1m.bin 9
   $bench download http://127.0.0.1/f64m.bin 5
   $bench download http://127.0.0.1/f256m.bin 3
+  echo "== the same over https (the system'"'"'s HTTP stack)"
+  $bench download https://localhost/f1m.bin 9
+  $bench download https://localhost/f64m.bin 5
   echo "== peak memory of one HttpDownload, each in a fresh process"
   for mib in 1 64 256; do $bench peak http://127.0.0.1/f${mib}m.bin; done
   echo "== refused connection (nothing listens on 127.0.0.2:80)"
@@ -71,6 +78,10 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   echo "== whole update runs (median)"
   $bench run "http://127.0.0.1/download/latest.php?v=01020003" 15
   $bench run "http://127.0.0.1/download/two.php?v=01020003" 9
+  echo "== a \"latest\" run through the user'"'"'s proxy (squid; origin.test resolves only there)"
+  wine_proxy_settings 127.0.0.1:3128
+  $bench run "http://origin.test/download/latest.php?v=01020003" 15
+  wine_proxy_settings
   echo "== the whole program against an answer of \"latest\""
   key="HKCU\\Software\\Vantorel\\Vantorel\\Settings"
   wine reg add "$key" /v UpdateSvrUrl /d "http://127.0.0.1/download/latest.php" /f >/dev/null 2>&1

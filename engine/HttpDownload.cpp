@@ -96,7 +96,20 @@ private:
 
 int CUpdateEngine::HttpDownload(const char* url, const char* path, bool notify, std::int32_t maxLength)
 {
-    const int result = DirectDownload(url, path, notify, maxLength);
+    const bool bSecure = strncmp(url, "https://", 8) == 0;
+    CProxy proxy;
+    const bool bProxy = (bSecure || strncmp(url, "http://", 7) == 0) && ProxyFor(url, proxy);
+    int result = 0;
+    if (bSecure || bProxy) {
+        m_nContentLength = -1;
+        m_nReceived = 0;
+        result = SystemDownload(url, path, notify, maxLength, proxy);
+    } else {
+        result = DirectDownload(url, path, notify, maxLength);
+        // A server that moved is followed by the stack, which reads where to.
+        if (result == 301 || result == 302 || result == 303 || result == 307 || result == 308)
+            result = SystemDownload(url, path, notify, maxLength, proxy);
+    }
     // A socket closed by Cancel fails whatever call it was in: that is the cancel.
     return result < 0 && m_bCancel ? DOWNLOAD_CANCELLED : result;
 }

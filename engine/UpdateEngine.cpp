@@ -1,5 +1,7 @@
 #include "engine/UpdateEngine.h"
 
+#include <winhttp.h>
+
 #include <cstdio>
 #include <vector>
 
@@ -85,24 +87,31 @@ bool ReadProductVersion(const std::string& file, DWORD& ms, DWORD& ls)
 } // namespace
 
 CUpdateEngine::CUpdateEngine()
-    : m_bCancel(false), m_nContentLength(-1), m_nReceived(0), m_hNotifyWnd(nullptr), m_dwVersion(0)
+    : m_bCancel(false), m_nContentLength(-1), m_nReceived(0), m_hNotifyWnd(nullptr), m_dwVersion(0),
+      m_hCancelEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr))
 {
 }
 
 CUpdateEngine::~CUpdateEngine()
 {
     Shutdown();
+    CloseHandle(m_hCancelEvent);
 }
 
 void CUpdateEngine::Cancel()
 {
     const std::lock_guard<std::mutex> lock(m_socketLock);
     m_bCancel = true;
+    SetEvent(m_hCancelEvent);
     // Closing the socket wakes a connect, send or receive that would otherwise sit
     // out its time-out; the download then finds the flag set.
     if (m_socket != INVALID_SOCKET) {
         closesocket(m_socket);
         m_socket = INVALID_SOCKET;
+    }
+    if (m_hRequest) {
+        WinHttpCloseHandle(m_hRequest);
+        m_hRequest = nullptr;
     }
 }
 

@@ -19,6 +19,20 @@
 #define ERROR_ELEVATION_REQUIRED 740L
 #endif
 
+// Where the user's settings send a request: empty for a direct connection, otherwise
+// the proxy (and the names it is bypassed for) in the system's notation.
+struct CProxy {
+    std::string m_strProxy, m_strBypass;
+};
+
+// The user's proxy settings, read once per run: automatic detection may take seconds
+// on a network without it.
+struct CProxySettings {
+    bool m_bRead = false;
+    std::string m_strProxy, m_strBypass; // a manual proxy and its bypass list
+    std::wstring m_strScript;            // a configuration script, set or detected
+};
+
 class CUpdateEngine {
 public:
     CUpdateEngine();
@@ -43,9 +57,11 @@ public:
     // limit but handling sent messages meanwhile. The destructor does the same.
     void Shutdown();
 
-    // Fetches an "http://" URL (port 80) into path. Returns 200, another HTTP
+    // Fetches an "http://" or "https://" URL into path. Returns 200, another HTTP
     // status, or DOWNLOAD_FAILED / DOWNLOAD_TRANSFER / DOWNLOAD_CANCELLED. A body
     // announced longer than `maxLength` is DOWNLOAD_FAILED, and nothing is written.
+    // A direct http:// request goes through the client's own socket (port 80);
+    // https://, a proxy and a server that moved go through the system's HTTP stack.
     int HttpDownload(const char* url, const char* path, bool notify, std::int32_t maxLength = INT32_MAX);
 
     // Shared with the worker without a lock; each is read and written whole.
@@ -63,10 +79,19 @@ public:
 
 private:
     friend class CDownloadSocket;
+    friend class CCancellable;
     int DirectDownload(const char* url, const char* path, bool notify, std::int32_t maxLength);
+    int SystemDownload(const char* url, const char* path, bool notify, std::int32_t maxLength,
+                       const CProxy& proxy);
+    // The user's proxy for `url`; false when the request goes directly.
+    bool ProxyFor(const std::string& url, CProxy& proxy);
 
-    std::mutex m_socketLock; // guards m_socket between the worker and Cancel
+    CProxySettings m_proxySettings;
+
+    std::mutex m_socketLock; // guards m_socket and m_hRequest between the worker and Cancel
     SOCKET m_socket = INVALID_SOCKET;
+    void* m_hRequest = nullptr; // the system stack's request in progress
+    HANDLE m_hCancelEvent;      // set with m_bCancel by Cancel, cleared by Start
 };
 
 // One whole update run on the worker thread; `param` is the engine. Returns 0

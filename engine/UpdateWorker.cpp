@@ -18,6 +18,7 @@ int CUpdateEngine::Start()
     if (m_hThread.IsValid())
         return 1;
     m_bCancel = false;
+    ResetEvent(m_hCancelEvent);
     m_hThread = CHandle(CreateThread(nullptr, 0, UpdateThreadProc, this, 0, nullptr));
     if (!m_hThread.IsValid()) {
         UserMessageBox(m_hNotifyWnd, "无法创建更新线程", nullptr, MB_OK);

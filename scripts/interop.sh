@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Fetches three files with the updater's own HTTP client (under Wine) from private
 # instances of common web servers on loopback, checks them byte for byte and prints a
-# table: nginx, Apache, lighttpd, HAProxy in front of nginx, Varnish in front of nginx.
+# table: nginx, Apache, lighttpd, HAProxy in front of nginx, Varnish in front of nginx;
+# then through squid as the user's manual proxy and as chosen by a configuration
+# script, nginx over https, and an http server that moved to https.
 # All from Debian; each with its own configuration under build/interop and its own
 # 127.0.0.x address; no system service is started, and everything started is stopped.
 # Not part of the test run. Usage: bash scripts/interop.sh
@@ -109,11 +111,27 @@ stops+=("kill \$(cat '$work/haproxy/haproxy.pid')")
 mkdir -p "$work/varnish"
 varnishd -a 127.0.0.25:80 -b 127.0.0.21:80 -n "$work/varnish" -P "$work/varnish/varnish.pid" -s malloc,64m
 stops+=("kill \$(cat '$work/varnish/varnish.pid')")
+# https and the proxy: nginx on 127.0.0.1 with the tests' server certificates (their CA
+# trusted in the prefix), squid resolving origin.test to it.
+( . scripts/wine-env.sh "$build" && wine_prefix_ready && bash tests/support/make-signed.sh "$build/bin" >/dev/null && wineserver -w )
+mkdir -p "$work/nginx-tls/www"
+cp -r "$www/." "$work/nginx-tls/www/"
+printf 'function FindProxyForURL(url, host) {\n  return host == "origin.test" ? "PROXY 127.0.0.1:3128" : "DIRECT";\n}\n' \
+  > "$work/nginx-tls/www/proxy.pac"
+bash scripts/nginx.sh start "$work/nginx-tls" 127.0.0.1 "$build/bin/signed/tls"
+stops+=("bash scripts/nginx.sh stop '$work/nginx-tls'")
+bash scripts/squid.sh start "$work/squid"
+stops+=("bash scripts/squid.sh stop '$work/squid'")
 sleep 1
 
 files=(small.bin large.bin "download/update_info.php?v=01020003")
-servers=("nginx 1.22|127.0.0.21" "Apache 2.4|127.0.0.22" "lighttpd 1.4|127.0.0.23"
-         "HAProxy 2.6 in front of nginx|127.0.0.24" "Varnish 7.1 in front of nginx|127.0.0.25")
+# name|URL before the file|manual proxy|configuration script
+servers=("nginx 1.22|http://127.0.0.21||" "Apache 2.4|http://127.0.0.22||" "lighttpd 1.4|http://127.0.0.23||"
+         "HAProxy 2.6 in front of nginx|http://127.0.0.24||" "Varnish 7.1 in front of nginx|http://127.0.0.25||"
+         "nginx through squid 5.7, a manual proxy|http://origin.test|127.0.0.1:3128|"
+         "nginx through squid 5.7, chosen by a PAC file|http://origin.test||http://127.0.0.1/proxy.pac"
+         "nginx 1.22 over https|https://localhost||"
+         "nginx 1.22, moved from http to https (301)|http://127.0.0.1/to-https||")
 out=$work/out
 mkdir -p "$out"
 xvfb-run -a -s "-screen 0 640x480x24" bash -c '
@@ -123,12 +141,13 @@ xvfb-run -a -s "-screen 0 640x480x24" bash -c '
   echo "| server | 1,000 bytes | 5 MiB | update_info.php?v=01020003 |"
   echo "|---|---|---|---|"
   for entry in "$@"; do
-    name=${entry%|*}; address=${entry#*|}
+    IFS="|" read -r name base proxy script <<< "$entry"
+    wine_proxy_settings "$proxy" "" "$script"
     row="| $name |"
     i=0
     for file in small.bin large.bin "download/update_info.php?v=01020003"; do
       i=$((i + 1))
-      result=$(wine "'"$build"'/bin/fetch.exe" "http://$address/$file" "Z:'"$out"'/$i" 2>/dev/null | tr -d "\r")
+      result=$(wine "'"$build"'/bin/fetch.exe" "$base/$file" "Z:'"$out"'/$i" 2>/dev/null | tr -d "\r")
       expected="'"$www"'/${file%%\?*}"
       if [ "$result" = 200 ] && cmp -s "'"$out"'/$i" "$expected"; then row="$row 200, byte-exact |"
       else row="$row $result |"; fi
@@ -136,5 +155,6 @@ xvfb-run -a -s "-screen 0 640x480x24" bash -c '
     done
     echo "$row"
   done
+  wine_proxy_settings
   wine_stop
 ' bash "${servers[@]}" 2>&1 | grep -v setlocale

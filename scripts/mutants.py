@@ -310,7 +310,7 @@ MUTANTS = [
     ("device-name-with-extension-allowed", "engine/UpdateWorker.cpp", "name.substr(0, name.find('.'))", "name",
      "update_worker"),
     ("repeated-names-allowed", "engine/UpdateWorker.cpp",
-     "            if (lstrcmpiA(earlier.c_str(), name.c_str()) == 0)\n                return false;\n", "",
+     "        for (const std::string& earlier : names)\n            if (lstrcmpiA(earlier.c_str(), name.c_str()) == 0)\n                return false;\n", "",
      "update_worker"),
     ("repeated-names-by-case", "engine/UpdateWorker.cpp", "if (lstrcmpiA(earlier.c_str(), name.c_str()) == 0)",
      "if (earlier == name)", "update_worker"),
@@ -322,6 +322,26 @@ MUTANTS = [
      "        KillTimer(TIMER_STAY);", "notifier"),
     ("quiet-check-shows-download-done", "ui/UpdaterDlg.cpp",
      "        if (!m_bShowPopups && !m_bPackagePhase)\n            return;\n", "", "app"),
+    # The system's HTTP stack: https, the user's proxy, servers that moved
+    ("https-refused", "engine/HttpDownload.cpp", 'const bool bSecure = strncmp(url, "https://", 8) == 0;',
+     "const bool bSecure = false;", "system_http"),
+    ("user-proxy-ignored", "engine/HttpDownload.cpp", "&& ProxyFor(url, proxy);", "&& false;", "system_http"),
+    ("bypass-list-ignored", "engine/SystemHttp.cpp",
+     "    if (Bypassed(host, settings.m_strBypass))\n        return false;\n", "", "system_http"),
+    ("local-names-not-bypassed", "engine/SystemHttp.cpp", 'entry == "<local>" ? host.find(\'.\') == std::string::npos',
+     'entry == "<local>" ? false', "system_http"),
+    ("configuration-script-ignored", "engine/SystemHttp.cpp", "    if (!settings.m_strScript.empty()) {",
+     "    if (false) {", "system_http"),
+    ("direct-move-not-followed", "engine/HttpDownload.cpp",
+     "        if (result == 301 || result == 302 || result == 303 || result == 307 || result == 308)",
+     "        if (false)", "system_http"),
+    ("sixth-move-followed", "engine/SystemHttp.cpp", "moves < kMaxMoves", "moves <= kMaxMoves", "system_http"),
+    ("https-to-http-followed", "engine/SystemHttp.cpp", "&& (IsSecure(next) || !IsSecure(url))", "",
+     "system_http"),
+    ("certificate-refusal-as-transfer-failure", "engine/SystemHttp.cpp",
+     "    case ERROR_WINHTTP_SECURE_FAILURE:\n    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:\n", "", "system_http"),
+    # Not listed: a cancel the system route does not wait for. The test's https server
+    # trickles its body (nginx cannot stall one), so the next piece wakes the wait anyway.
 ]
 
 

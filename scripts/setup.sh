@@ -5,7 +5,7 @@ set -euo pipefail
 pkgs=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
       binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
       wine wine64 xvfb xauth locales fonts-wqy-microhei nginx googletest clang-format
-      openssl osslsigncode)
+      openssl osslsigncode squid)
 
 # The 32-bit build's tests run under 32-bit Wine.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -34,9 +34,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$made_policy" = 1 ] && rm -f "$policy"
 fi
 
-# A system nginx started by someone else would hold port 80 on every address.
+# A system nginx started by someone else would hold port 80 on every address; the
+# tests start squid of their own.
 if pgrep -x nginx >/dev/null && [ -f /run/nginx.pid ]; then
   nginx -s quit 2>/dev/null || true
+fi
+if [ -f /run/squid.pid ]; then
+  squid -k shutdown 2>/dev/null || true
 fi
 
 # Wine's ANSI code page follows the locale: zh_CN.UTF-8 gives code page 936, en_US.UTF-8

@@ -34,3 +34,20 @@ wine_start() {
 wine_stop() {
   wineserver -k >/dev/null 2>&1 || true
 }
+
+# Sets the user's proxy as Windows keeps it: the plain values and the binary one the
+# system's HTTP stack reads (flags 1 direct, 2 proxy, 4 script; then each text with its
+# length). No arguments: direct. Usage: wine_proxy_settings [PROXY [BYPASS [SCRIPT]]]
+wine_proxy_settings() {
+  local proxy=${1:-} bypass=${2:-} script=${3:-} key='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings'
+  le32() { printf '%02x%02x%02x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)); }
+  text() { le32 ${#1}; printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n'; }
+  local flags=$((1 | (${#proxy} > 0 ? 2 : 0) | (${#script} > 0 ? 4 : 0)))
+  local blob
+  blob=$(le32 70)$(le32 1)$(le32 $flags)$(text "$proxy")$(text "$bypass")$(text "$script")$(printf '0%.0s' $(seq 64))
+  wine reg add "$key\\Connections" /v DefaultConnectionSettings /t REG_BINARY /d "$blob" /f >/dev/null 2>&1 </dev/null
+  wine reg add "$key" /v ProxyEnable /t REG_DWORD /d $((${#proxy} > 0)) /f >/dev/null 2>&1 </dev/null
+  wine reg add "$key" /v ProxyServer /d "$proxy" /f >/dev/null 2>&1 </dev/null
+  wine reg add "$key" /v ProxyOverride /d "$bypass" /f >/dev/null 2>&1 </dev/null
+  wine reg add "$key" /v AutoConfigURL /d "$script" /f >/dev/null 2>&1 </dev/null
+}

@@ -12,6 +12,7 @@ for exe in "$bin"/*.exe; do
     case "${dll,,}" in
       kernel32.dll|user32.dll|gdi32.dll|advapi32.dll|shell32.dll|ws2_32.dll|version.dll|comctl32.dll|\
       msvcrt.dll|psapi.dll|urlmon.dll|ole32.dll|oleaut32.dll|msimg32.dll|wintrust.dll|crypt32.dll|\
+      winhttp.dll|shlwapi.dll|\
       api-ms-win-*) ;;
       *) echo "$(basename "$exe") imports $dll"; status=1 ;;
     esac

@@ -142,7 +142,7 @@ TEST_F(HttpDownload, RequestIsTheWholeUrlWithoutHeaderLines)
 TEST_F(HttpDownload, RefusedUrlsAndUnwritableFilesFailWithoutAFile)
 {
     const size_t requests = s_server->Requests().size();
-    for (const char* url : {"HTTP://127.0.0.10/x", "https://127.0.0.10/x", "http://", "http:/x/y/z", "",
+    for (const char* url : {"HTTP://127.0.0.10/x", "ftp://127.0.0.10/x", "http://", "http:/x/y/z", "",
                             "http://10.0.0.300/x", "http:///x", "http://255.255.255.255/x"}) {
         m_engine.m_nContentLength = 7;
         m_engine.m_nReceived = 9;

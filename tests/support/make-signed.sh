@@ -37,6 +37,14 @@ cert lookalike "$A" lookalike_ca "$signing"
 cert inter2 '/CN=Vantorel Test Intermediate 2' ca "$ca"
 cert renewed "$A" inter2 "$signing"
 cat renewed.crt inter2.crt >renewed-chain.crt
+# Server certificates for the https tests: a good one, an expired one, one from the
+# untrusted look-alike root.
+server='subjectAltName=DNS:localhost,DNS:origin.test\nextendedKeyUsage=serverAuth\n'
+cert tls_good /CN=localhost ca "$server"
+cert tls_expired /CN=localhost ca "$server" -1
+cert tls_untrusted /CN=localhost lookalike_ca "$server"
+mkdir -p ../tls
+cp tls_*.crt tls_*.key ../tls/
 
 # The root's Blob is a serialised certificate: one property (32, the encoded
 # certificate) as id, encoding type and length, little-endian, then the bytes.

@@ -1,0 +1,152 @@
+// Downloads the direct client cannot make, against real servers on loopback: nginx
+// over https (the test CA trusted, certificates it refuses), squid as the user's proxy
+// set as Windows keeps it (manual, bypassed, chosen by a configuration script, down,
+// refusing), and servers that moved. origin.test resolves only inside squid.
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "engine/UpdateEngine.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace {
+
+const char kSettingsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+// The user's proxy settings in both places Windows writes them: the plain values and
+// the binary one the system's HTTP stack reads.
+void SetProxySettings(const std::string& proxy, const std::string& bypass, const std::string& script)
+{
+    std::string blob;
+    auto dword = [&](DWORD v) { blob.append(reinterpret_cast<const char*>(&v), 4); };
+    auto text = [&](const std::string& t) {
+        dword(static_cast<DWORD>(t.size()));
+        blob += t;
+    };
+    dword(0x46);
+    dword(1);
+    dword(1 | (proxy.empty() ? 0 : 2) | (script.empty() ? 0 : 4));
+    text(proxy);
+    text(bypass);
+    text(script);
+    blob.append(32, '\0');
+    HKEY key;
+    RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+    const DWORD enable = proxy.empty() ? 0 : 1;
+    RegSetValueExA(key, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable), sizeof enable);
+    for (const auto& value : {std::make_pair("ProxyServer", proxy), std::make_pair("ProxyOverride", bypass),
+                              std::make_pair("AutoConfigURL", script)})
+        RegSetValueExA(key, value.first, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.second.c_str()),
+                       static_cast<DWORD>(value.second.size() + 1));
+    HKEY connections;
+    RegCreateKeyExA(key, "Connections", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &connections, nullptr);
+    RegSetValueExA(connections, "DefaultConnectionSettings", 0, REG_BINARY,
+                   reinterpret_cast<const BYTE*>(blob.data()), static_cast<DWORD>(blob.size()));
+    RegCloseKey(connections);
+    RegCloseKey(key);
+}
+
+class SystemHttp : public testing::Test {
+protected:
+    SystemHttp()
+    {
+        WSADATA wsa;
+        WSAStartup(MAKEWORD(2, 2), &wsa);
+        const char* www = getenv("E2E_WWW");
+        m_www = "Z:" + std::string(www ? www : "") + "/download/";
+        std::replace(m_www.begin(), m_www.end(), '/', '\\');
+        WriteFileBytes(m_www + "hello.txt", "hello");
+        WriteFileBytes(m_www + "proxy.pac",
+                       "function FindProxyForURL(url, host) {\n"
+                       "  return host == \"origin.test\" ? \"PROXY 127.0.0.1:3128\" : \"DIRECT\";\n}\n");
+        CreateDirectoryA((m_www + "..\\slow").c_str(), nullptr);
+        WriteFileBytes(m_www + "..\\slow\\big.bin", std::string(400000, 'x'));
+    }
+    ~SystemHttp() override
+    {
+        SetProxySettings("", "", "");
+        RemoveFolder(m_folder);
+        WSACleanup();
+    }
+
+    std::string m_www;
+    std::string m_folder = MakeTempFolder("system");
+    std::string m_file = m_folder + "out.bin";
+};
+
+TEST_F(SystemHttp, ProxiesHttpsAndMoves)
+{
+    const char* proxy = "127.0.0.1:3128";
+    const char* hello = "/download/hello.txt";
+    const struct {
+        const char* name;
+        const char* proxy;
+        const char* bypass;
+        const char* script;
+        std::string url;
+        int result;
+    } cases[] = {
+        {"manual proxy", proxy, "", "", std::string("http://origin.test") + hello, 200},
+        {"bypassed for the host", proxy, "x.test;127.0.0.*", "", std::string("http://127.0.0.1") + hello,
+         200},
+        {"bypassed as local", proxy, "<local>", "", std::string("http://localhost") + hello, 200},
+        {"chosen by a script", "", "", "http://127.0.0.1/download/proxy.pac",
+         std::string("http://origin.test") + hello, 200},
+        {"proxy down", "127.0.0.1:3199", "", "", std::string("http://origin.test") + hello, -2},
+        {"proxy refusing", proxy, "", "", "http://denied.test/x", 403},
+        {"https", "", "", "", std::string("https://localhost") + hello, 200},
+        {"https through the proxy", proxy, "", "", std::string("https://origin.test") + hello, 200},
+        {"https, another name", "", "", "", std::string("https://127.0.0.1") + hello, -1},
+        {"https, expired", "", "", "", std::string("https://localhost:4431") + hello, -1},
+        {"https, untrusted root", "", "", "", std::string("https://localhost:4432") + hello, -1},
+        {"moved, 301", "", "", "", "http://127.0.0.1/move/301", 200},
+        {"moved, 302", "", "", "", "http://127.0.0.1/move/302", 200},
+        {"moved, 303", "", "", "", "http://127.0.0.1/move/303", 200},
+        {"moved, 307", "", "", "", "http://127.0.0.1/move/307", 200},
+        {"moved, 308", "", "", "", "http://127.0.0.1/move/308", 200},
+        {"moved five times", "", "", "", "http://127.0.0.1/chain5", 200},
+        {"moved six times", "", "", "", "http://127.0.0.1/chain6", 301},
+        {"moved to https", "", "", "", "http://127.0.0.1/up", 200},
+        {"moved from https to http", "", "", "", "https://localhost/down", 301},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetProxySettings(c.proxy, c.bypass, c.script);
+        DeleteFileA(m_file.c_str());
+        CUpdateEngine engine; // reads the settings afresh
+        CRecorder recorder;
+        engine.m_hNotifyWnd = recorder.Window();
+        EXPECT_EQ(engine.HttpDownload(c.url.c_str(), m_file.c_str(), true), c.result);
+        if (*c.bypass) { // the client's own request, not the proxy's
+            const std::string log = ReadFileBytes(m_www + "..\\..\\access.log");
+            EXPECT_NE(log.find("\"GET " + c.url + " HTTP/1.0\"", log.rfind('\n', log.size() - 2)),
+                      std::string::npos);
+        }
+        EXPECT_EQ(ReadFileBytes(m_file), c.result == 200 ? "hello" : "");
+        EXPECT_EQ(FileExists(m_file), c.result == 200);
+        const std::vector<Posted> phases = recorder.Take();
+        if (c.result == 200) {
+            EXPECT_EQ(engine.m_nContentLength, 5);
+            EXPECT_EQ(engine.m_nReceived, 5);
+            ASSERT_FALSE(phases.empty());
+            EXPECT_EQ(phases.back().wParam, 30u);
+        }
+    }
+}
+
+// Cancel ends an https download at once, and nothing is left.
+TEST_F(SystemHttp, CancelDuringAnHttpsDownload)
+{
+    CUpdateEngine engine;
+    int result = 0;
+    std::thread download(
+        [&] { result = engine.HttpDownload("https://localhost/slow/big.bin", m_file.c_str(), false); });
+    EXPECT_TRUE(PumpUntil([&] { return engine.m_nReceived > 0; }));
+    engine.Cancel();
+    download.join();
+    EXPECT_EQ(result, -3);
+    EXPECT_FALSE(FileExists(m_file));
+}
+
+} // namespace
