@@ -163,6 +163,8 @@ int Runs(const char* infoUrl, int repeats)
 {
     char temp[MAX_PATH], self[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
+    // The packages (the fake program) log where they ran, and succeed only then.
+    SetEnvironmentVariableA("PACKAGE_LOG", (std::string(temp) + "bench_packages.log").c_str());
     // An unsigned main program: without one, no package would be let run.
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     *strrchr(self, '\\') = '\0';

@@ -95,7 +95,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     [ -f "$f" ] && echo "$b Module_Client_Updater.exe: $(stat -c %s "$f") bytes"
   done
   $program memory "$app_win" 9
-  $program memory "Z:$(echo "'"$build"'/bin/minimal_window.exe" | tr / \\)" 9
+  $program memory "Z:$(echo "'"$build"'/bin/minimal_window.exe" | tr / \\\\)" 9
   wine reg add "$key" /v UpdateSvrUrl /d "http://127.0.0.1/download/stall.php" /f >/dev/null 2>&1
   $program cancel "$app_win" 5
   wine reg add "$key" /v UpdateSvrUrl /d "http://127.0.0.1/download/latest.php" /f >/dev/null 2>&1
