@@ -2,14 +2,17 @@
 // same system, beside which the updater's working set is weighed.
 #include <windows.h>
 
+LRESULT CALLBACK WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_DESTROY)
+        PostQuitMessage(0);
+    return DefWindowProcA(hWnd, message, wParam, lParam);
+}
+
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
 {
     WNDCLASSA wc = {};
-    wc.lpfnWndProc = [](HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-        if (message == WM_DESTROY)
-            PostQuitMessage(0);
-        return DefWindowProcA(hWnd, message, wParam, lParam);
-    };
+    wc.lpfnWndProc = WindowProc;
     wc.hInstance = hInstance;
     wc.lpszClassName = "MinimalWindow";
     RegisterClassA(&wc);

@@ -134,6 +134,13 @@ BOOL CALLBACK CloseWindowsOf(HWND hWnd, LPARAM processId)
     return TRUE;
 }
 
+DWORD WINAPI CloseLater(LPVOID processId)
+{
+    Sleep(1000);
+    EnumWindows(CloseWindowsOf, reinterpret_cast<LPARAM>(processId));
+    return 0;
+}
+
 double Median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -181,14 +188,9 @@ int main(int argc, char** argv)
                 process = info.hProcess;
                 WaitForInputIdle(process, 10000);
                 // The window made and shown, closed a second later.
-                CreateThread(
-                    nullptr, 0,
-                    [](LPVOID id) -> DWORD {
-                        Sleep(1000);
-                        EnumWindows(CloseWindowsOf, reinterpret_cast<LPARAM>(id));
-                        return 0;
-                    },
-                    reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(info.dwProcessId)), 0, nullptr);
+                CloseHandle(CreateThread(nullptr, 0, CloseLater,
+                                         reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(info.dwProcessId)),
+                                         0, nullptr));
             } else {
                 Launch(folder, "1");
                 Until([] { return CopyProcess() != 0; }, 10000);
