@@ -3,6 +3,8 @@
 // header block are all found inside it, with small carry-overs between fillings.
 #include "engine/UpdateEngine.h"
 
+#include "engine/BodyFile.h"
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -281,47 +283,24 @@ int CUpdateEngine::DirectDownload(const char* url, const char* path, bool notify
             return rc;
     }
 
-    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path, "wb"), fclose);
-    if (!file)
+    CBodyFile file(path, m_nContentLength, m_nReceived);
+    if (!file.IsOpen())
         return DOWNLOAD_FAILED;
-    // A cut, overlong or unwritten body must never be left behind to be run.
-    auto discard = [&](int rc) {
-        file.reset();
-        DeleteFileA(path);
-        return rc;
-    };
-
-    const std::int32_t announced = m_nContentLength;
-    std::int32_t received = 0;
-    auto store = [&](const char* data, int n) -> int {
-        if (n > announced - received)
-            return DOWNLOAD_FAILED;
-        if (fwrite(data, 1, n, file.get()) != static_cast<size_t>(n))
-            return DOWNLOAD_FAILED;
-        received += n;
-        m_nReceived = received;
-        return 0;
-    };
-
-    if (const int rc = store(buffer + bodyStart, count - bodyStart))
-        return discard(rc);
+    if (const int rc = file.Store(buffer + bodyStart, count - bodyStart))
+        return file.Discard(rc);
     for (;;) {
         if (m_bCancel)
-            return discard(DOWNLOAD_CANCELLED);
+            return file.Discard(DOWNLOAD_CANCELLED);
         const int n = recv(s, buffer, kBufferSize, 0);
         if (n == SOCKET_ERROR)
-            return discard(DOWNLOAD_TRANSFER);
+            return file.Discard(DOWNLOAD_TRANSFER);
         if (n == 0)
             break;
-        if (const int rc = store(buffer, n))
-            return discard(rc);
+        if (const int rc = file.Store(buffer, n))
+            return file.Discard(rc);
     }
-    if (received != announced)
-        return discard(DOWNLOAD_TRANSFER);
-    if (fclose(file.release()) != 0) { // the last bytes are written here
-        DeleteFileA(path);
-        return DOWNLOAD_FAILED;
-    }
+    if (const int rc = file.Finish())
+        return rc;
     post(30);
     return DOWNLOAD_OK;
 }

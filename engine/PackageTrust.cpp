@@ -5,6 +5,7 @@
 #include <wintrust.h>
 
 #include <cstring>
+#include <type_traits>
 
 #include "engine/SystemLibrary.h"
 #include "framework/UserText.h"
@@ -97,23 +98,19 @@ Signature SignatureOf(const std::string& path)
     const LONGLONG optional = dos.e_lfanew + 4 + sizeof header;
     DWORD count = 0;
     IMAGE_DATA_DIRECTORY table = {};
-    bool bRead = false;
-    if (magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC)
-        bRead =
-            ReadAt(file, optional + offsetof(IMAGE_OPTIONAL_HEADER32, NumberOfRvaAndSizes), &count,
-                   sizeof count)
-            && ReadAt(file,
-                      optional
-                          + offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY]),
-                      &table, sizeof table);
-    else if (magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC)
-        bRead =
-            ReadAt(file, optional + offsetof(IMAGE_OPTIONAL_HEADER64, NumberOfRvaAndSizes), &count,
-                   sizeof count)
-            && ReadAt(file,
-                      optional
-                          + offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY]),
-                      &table, sizeof table);
+    // The number of directories and the certificate table, in a header of either width.
+    const auto readTable = [&](auto* pKind) {
+        using Header = std::remove_pointer_t<decltype(pKind)>;
+        return ReadAt(file, optional + offsetof(Header, NumberOfRvaAndSizes), &count, sizeof count)
+               && ReadAt(file,
+                         optional + offsetof(Header, DataDirectory)
+                             + IMAGE_DIRECTORY_ENTRY_SECURITY * sizeof(IMAGE_DATA_DIRECTORY),
+                         &table, sizeof table);
+    };
+    const bool bRead = magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC
+                           ? readTable(static_cast<IMAGE_OPTIONAL_HEADER32*>(nullptr))
+                           : magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC
+                                 && readTable(static_cast<IMAGE_OPTIONAL_HEADER64*>(nullptr));
     if (!bRead)
         return Signature::Unreadable;
     return count > IMAGE_DIRECTORY_ENTRY_SECURITY && (table.VirtualAddress || table.Size) ? Signature::Present

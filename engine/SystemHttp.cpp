@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "engine/BodyFile.h"
 #include "framework/UserText.h"
 
 namespace {
@@ -366,39 +367,26 @@ int CUpdateEngine::SystemDownload(const char* firstUrl, const char* path, bool n
             return DOWNLOAD_FAILED;
         post(20);
 
-        std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path, "wb"), fclose);
-        if (!file)
+        CBodyFile file(path, m_nContentLength, m_nReceived);
+        if (!file.IsOpen())
             return DOWNLOAD_FAILED;
-        auto discard = [&](int rc) {
-            file.reset();
-            DeleteFileA(path);
-            return rc;
-        };
-        std::int32_t received = 0;
         for (;;) {
             // Only what has come is asked for: a read of more may wait for it unwoken.
             if (const int rc = await(WinHttpQueryDataAvailable(request.Get(), nullptr)))
-                return discard(rc == DOWNLOAD_FAILED ? DOWNLOAD_TRANSFER : rc);
+                return file.Discard(rc == DOWNLOAD_FAILED ? DOWNLOAD_TRANSFER : rc);
             if (context->dwRead == 0)
                 break;
             const DWORD wanted = std::min(context->dwRead, kReadSize);
             if (const int rc = await(WinHttpReadData(request.Get(), context->buffer, wanted, nullptr)))
-                return discard(rc == DOWNLOAD_FAILED ? DOWNLOAD_TRANSFER : rc);
-            const DWORD n = context->dwRead;
-            if (n == 0)
+                return file.Discard(rc == DOWNLOAD_FAILED ? DOWNLOAD_TRANSFER : rc);
+            if (context->dwRead == 0)
                 break;
-            // The stack hands over what came, whatever the length said: count it here.
-            if (n > static_cast<DWORD>(length - received) || fwrite(context->buffer, 1, n, file.get()) != n)
-                return discard(DOWNLOAD_FAILED);
-            received += static_cast<std::int32_t>(n);
-            m_nReceived = received;
+            // The stack hands over what came, whatever the length said: the file counts it.
+            if (const int rc = file.Store(context->buffer, static_cast<std::int32_t>(context->dwRead)))
+                return file.Discard(rc);
         }
-        if (received != length)
-            return discard(DOWNLOAD_TRANSFER);
-        if (fclose(file.release()) != 0) {
-            DeleteFileA(path);
-            return DOWNLOAD_FAILED;
-        }
+        if (const int rc = file.Finish())
+            return rc;
         post(30);
         return DOWNLOAD_OK;
     }
