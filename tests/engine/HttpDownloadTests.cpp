@@ -39,14 +39,6 @@ protected:
     }
     // The messages posted since the last call.
     std::vector<Posted> Phases() { return m_recorder.Take(); }
-    // The phases of a download that got as far as `last`.
-    static std::vector<Posted> Phases(WPARAM last)
-    {
-        std::vector<Posted> phases;
-        for (WPARAM p = 0; p <= last; p += 10)
-            phases.push_back({UM_TRANSFER_STATE, p, 0});
-        return phases;
-    }
 
     static CTestServer* s_server;
     CRecorder m_recorder;
@@ -99,7 +91,7 @@ TEST_F(HttpDownload, Responses)
         SCOPED_TRACE(c.name);
         WriteFileBytes(m_file, "old");
         EXPECT_EQ(Get({c.response, c.chunk, std::string::npos, c.reset}), c.result);
-        EXPECT_EQ(Phases(), Phases(c.lastPhase));
+        EXPECT_EQ(Phases(), TransferPhases(c.lastPhase));
         EXPECT_EQ(FileExists(m_file), !c.left.empty());
         EXPECT_TRUE(ReadFileBytes(m_file) == c.left);
         EXPECT_TRUE(c.result != 200 || m_engine.m_nReceived == static_cast<int>(c.left.size()));
@@ -170,7 +162,7 @@ TEST_F(HttpDownload, CancelAndNoConnection)
     s_server->Resume();
     EXPECT_EQ(result, -3);
     EXPECT_FALSE(FileExists(m_file));
-    EXPECT_EQ(Phases(), Phases(20));
+    EXPECT_EQ(Phases(), TransferPhases(20));
 
     const size_t requests = s_server->Requests().size();
     EXPECT_EQ(m_engine.HttpDownload(kUrl, m_file.c_str(), true), -3) << "cancelled before connecting";
@@ -179,7 +171,7 @@ TEST_F(HttpDownload, CancelAndNoConnection)
     // Nothing listens on 127.0.0.11. A name is resolved: not refused before connecting.
     EXPECT_EQ(m_engine.HttpDownload("http://127.0.0.11/f", m_file.c_str(), true), -2);
     EXPECT_NE(m_engine.HttpDownload("http://localhost/f", m_file.c_str(), false), -1);
-    EXPECT_EQ(Phases(), Phases(0));
+    EXPECT_EQ(Phases(), TransferPhases(0));
 }
 
 } // namespace

@@ -8,24 +8,6 @@
 namespace {
 
 using engine_detail::kDefaultInfoUrl;
-const char kSettingsKey[] = "Software\\Vantorel\\Vantorel\\Settings", kSettingsValue[] = "UpdateSvrUrl";
-
-// Stores the settings value byte for byte; empty removes it. The Wine prefix is the
-// build tree's own, so nothing of the user's is touched.
-void SetSettings(const std::string& bytes, DWORD type = REG_SZ)
-{
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                              nullptr),
-              ERROR_SUCCESS);
-    if (bytes.empty())
-        RegDeleteValueA(key, kSettingsValue);
-    else
-        RegSetValueExA(key, kSettingsValue, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
-                       static_cast<DWORD>(bytes.size()));
-    RegCloseKey(key);
-}
-
 TEST(Init, UpdateInfoUrlAndVersionQuery)
 {
     const std::string def = kDefaultInfoUrl, own = std::string("http://h/i.php?x=1\0", 19);
@@ -53,7 +35,7 @@ TEST(Init, UpdateInfoUrlAndVersionQuery)
     const HWND window = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);
-        SetSettings(c.settings, c.type);
+        SetServerSetting(c.settings, c.type);
         DeleteFileA(main.c_str());
         if (c.fake) {
             ASSERT_TRUE(CopyFileA((ExeFolder() + c.fake).c_str(), main.c_str(), FALSE));
@@ -65,7 +47,7 @@ TEST(Init, UpdateInfoUrlAndVersionQuery)
         EXPECT_EQ(engine.m_strFolder, ExeFolder());
         EXPECT_EQ(engine.m_strModuleName, "engine_core_tests.exe");
     }
-    SetSettings("");
+    SetServerSetting("");
     DeleteFileA(main.c_str());
 }
 

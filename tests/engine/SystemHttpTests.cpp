@@ -7,7 +7,6 @@
 #include "TestSupport.h"
 #include "engine/UpdateEngine.h"
 
-#include <algorithm>
 #include <thread>
 
 namespace {
@@ -53,15 +52,12 @@ protected:
     {
         WSADATA wsa;
         WSAStartup(MAKEWORD(2, 2), &wsa);
-        const char* www = getenv("E2E_WWW");
-        m_www = "Z:" + std::string(www ? www : "") + "/download/";
-        std::replace(m_www.begin(), m_www.end(), '/', '\\');
-        WriteFileBytes(m_www + "hello.txt", "hello");
-        WriteFileBytes(m_www + "proxy.pac",
+        m_site.Publish("hello.txt", "hello");
+        m_site.Publish("proxy.pac",
                        "function FindProxyForURL(url, host) {\n"
                        "  return host == \"origin.test\" ? \"PROXY 127.0.0.1:3128\" : \"DIRECT\";\n}\n");
-        CreateDirectoryA((m_www + "..\\slow").c_str(), nullptr);
-        WriteFileBytes(m_www + "..\\slow\\big.bin", std::string(400000, 'x'));
+        CreateDirectoryA((m_site.m_root + "slow").c_str(), nullptr);
+        WriteFileBytes(m_site.m_root + "slow\\big.bin", std::string(400000, 'x'));
     }
     ~SystemHttp() override
     {
@@ -70,7 +66,7 @@ protected:
         WSACleanup();
     }
 
-    std::string m_www;
+    CNginxSite m_site;
     std::string m_folder = MakeTempFolder("system");
     std::string m_file = m_folder + "out.bin";
 };
@@ -119,7 +115,7 @@ TEST_F(SystemHttp, ProxiesHttpsAndMoves)
         engine.m_hNotifyWnd = recorder.Window();
         EXPECT_EQ(engine.HttpDownload(c.url.c_str(), m_file.c_str(), true), c.result);
         if (*c.bypass) { // the client's own request, not the proxy's
-            const std::string log = ReadFileBytes(m_www + "..\\..\\access.log");
+            const std::string log = m_site.Log();
             EXPECT_NE(log.find("\"GET " + c.url + " HTTP/1.0\"", log.rfind('\n', log.size() - 2)),
                       std::string::npos);
         }

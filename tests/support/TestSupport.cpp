@@ -65,23 +65,19 @@ bool PumpUntil(const std::function<bool()>& done, DWORD ms)
     return done();
 }
 
-LRESULT CALLBACK CRecorder::Proc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
+std::vector<Posted> TransferPhases(WPARAM last)
 {
-    auto* self = reinterpret_cast<CRecorder*>(::GetWindowLongPtrA(hWnd, GWLP_USERDATA));
-    if (self && message >= WM_USER && message < 0x8000)
-        self->m_seen.push_back({message, wParam, lParam});
-    return ::DefWindowProcA(hWnd, message, wParam, lParam);
+    std::vector<Posted> phases;
+    for (WPARAM p = 0; p <= last; p += 10)
+        phases.push_back({UM_TRANSFER_STATE, p, 0});
+    return phases;
 }
 
-CRecorder::CRecorder()
+LRESULT CRecorder::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    WNDCLASSA wc = {};
-    wc.lpszClassName = "TestRecorder";
-    wc.lpfnWndProc = Proc;
-    ::RegisterClassA(&wc); // a second registration fails harmlessly
-    m_hWnd =
-        ::CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    ::SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    if (message >= WM_USER && message < 0x8000)
+        m_seen.push_back({message, wParam, lParam});
+    return CWnd::WindowProc(message, wParam, lParam);
 }
 
 std::vector<Posted> CRecorder::Take()
@@ -102,36 +98,102 @@ CFake::~CFake()
     }
 }
 
-CFake StartFake(const std::string& folder, const std::string& name, const char* args, const char* source)
+std::vector<DWORD> ProcessIds(const char* exeName)
 {
-    ::CreateDirectoryA(folder.c_str(), nullptr);
-    const std::string path = folder + "\\" + name;
-    std::string commandLine = "\"" + path + "\" " + args;
+    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    std::vector<DWORD> ids;
+    for (BOOL more = ::Process32First(snapshot, &entry); more; more = ::Process32Next(snapshot, &entry))
+        if (!exeName || ::lstrcmpiA(entry.szExeFile, exeName) == 0)
+            ids.push_back(entry.th32ProcessID);
+    ::CloseHandle(snapshot);
+    return ids;
+}
+
+namespace {
+BOOL CALLBACK MatchWindow(HWND hWnd, LPARAM lParam)
+{
+    auto* search = reinterpret_cast<std::pair<const std::function<bool(HWND)>*, HWND>*>(lParam);
+    if (::IsWindowVisible(hWnd) && (*search->first)(hWnd))
+        search->second = hWnd;
+    return !search->second;
+}
+} // namespace
+
+HWND FindTopWindow(const std::function<bool(HWND)>& match)
+{
+    std::pair<const std::function<bool(HWND)>*, HWND> search(&match, nullptr);
+    ::EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.second;
+}
+
+CFake StartProgram(const std::string& path, const std::string& arguments)
+{
+    std::string commandLine = "\"" + path + "\" " + arguments;
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    // A program already running there is started once more.
-    if ((!::CopyFileA((ExeFolder() + source).c_str(), path.c_str(), FALSE)
-         && ::GetLastError() != ERROR_SHARING_VIOLATION)
-        || !::CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                             &pi))
+    if (!::CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         return CFake();
     ::CloseHandle(pi.hThread);
     // Programs are found by a process snapshot: wait until the new one is in it.
     PumpUntil(
         [&] {
-            const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-            PROCESSENTRY32 entry = {};
-            entry.dwSize = sizeof entry;
-            bool listed = false;
-            for (BOOL more = ::Process32First(snapshot, &entry); more && !listed;
-                 more = ::Process32Next(snapshot, &entry))
-                listed = entry.th32ProcessID == pi.dwProcessId;
-            ::CloseHandle(snapshot);
-            return listed;
+            const std::vector<DWORD> ids = ProcessIds();
+            return std::find(ids.begin(), ids.end(), pi.dwProcessId) != ids.end();
         },
         10000);
     return CFake(pi.hProcess);
+}
+
+CFake StartFake(const std::string& folder, const std::string& name, const char* args, const char* source)
+{
+    ::CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string path = folder + "\\" + name;
+    // A program already running there is started once more.
+    if (!::CopyFileA((ExeFolder() + source).c_str(), path.c_str(), FALSE)
+        && ::GetLastError() != ERROR_SHARING_VIOLATION)
+        return CFake();
+    return StartProgram(path, args);
+}
+
+void SetServerSetting(const std::string& bytes, DWORD type)
+{
+    const char kKey[] = "Software\\Vantorel\\Vantorel\\Settings", kValue[] = "UpdateSvrUrl";
+    if (bytes.empty()) {
+        ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kKey, kValue);
+        return;
+    }
+    HKEY key;
+    ::RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+    ::RegSetValueExA(key, kValue, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                     static_cast<DWORD>(bytes.size()));
+    ::RegCloseKey(key);
+}
+
+CNginxSite::CNginxSite()
+{
+    const char* www = std::getenv("E2E_WWW");
+    if (!www) {
+        std::fprintf(stderr, "run through ctest: the nginx fixture sets E2E_WWW\n");
+        std::abort();
+    }
+    m_root = "Z:" + std::string(www) + "/";
+    std::replace(m_root.begin(), m_root.end(), '/', '\\');
+    m_download = m_root + "download\\";
+}
+
+CNginxSite::~CNginxSite()
+{
+    for (const std::string& path : m_published)
+        ::DeleteFileA(path.c_str());
+}
+
+void CNginxSite::Publish(const std::string& name, const std::string& bytes)
+{
+    WriteFileBytes(m_download + name, bytes);
+    m_published.push_back(m_download + name);
 }
 
 namespace {
@@ -145,21 +207,16 @@ std::string Text936(HWND hWnd)
     return std::string(text, ::WideCharToMultiByte(936, 0, wide, n, text, sizeof text, nullptr, nullptr));
 }
 
-BOOL CALLBACK FindBox(HWND hWnd, LPARAM lParam)
-{
-    char cls[16] = "";
-    ::GetClassNameA(hWnd, cls, sizeof cls);
-    if (strcmp(cls, "#32770") == 0 && ::IsWindowVisible(hWnd) && ::GetDlgItem(hWnd, 0xFFFF))
-        *reinterpret_cast<HWND*>(lParam) = hWnd;
-    return !*reinterpret_cast<HWND*>(lParam);
-}
 } // namespace
 
 CBoxWatcher::CBoxWatcher(std::function<int(size_t)> answer, size_t scripted, std::vector<HANDLE> fallback)
     : m_thread([this, answer, scripted, fallback] {
           while (!m_stop) {
-              HWND box = nullptr;
-              ::EnumWindows(FindBox, reinterpret_cast<LPARAM>(&box));
+              const HWND box = FindTopWindow([](HWND hWnd) {
+                  char cls[16] = "";
+                  ::GetClassNameA(hWnd, cls, sizeof cls);
+                  return strcmp(cls, "#32770") == 0 && ::GetDlgItem(hWnd, 0xFFFF);
+              });
               if (!box) {
                   ::Sleep(10);
                   continue;

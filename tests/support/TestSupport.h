@@ -1,10 +1,14 @@
-// What the engine tests share: temporary folders and files, a bounded message pump,
-// a window that records posted status messages, copies of the fake program started
-// under any name, a watcher that answers question boxes, and a scriptable HTTP server.
+// What the tests share: temporary folders and files, a bounded message pump, a window
+// that records posted status messages, processes and top-level windows found and
+// started, a watcher that answers question boxes, the settings value, the nginx
+// fixture's site and a scriptable HTTP server.
 #pragma once
 
 #include <winsock2.h>
 #include <windows.h>
+
+#include "engine/StatusMessages.h"
+#include "framework/Wnd.h"
 
 #include <atomic>
 #include <functional>
@@ -40,18 +44,28 @@ inline void PrintTo(const Posted& m, std::ostream* os)
         << "}";
 }
 
+// The transfer phases a download posts when it gets as far as `last`.
+std::vector<Posted> TransferPhases(WPARAM last = 30);
+
 // A message-only window keeping the WM_USER-range messages dispatched to it.
-class CRecorder {
+class CRecorder : public CWnd {
 public:
-    CRecorder();
-    ~CRecorder() { ::DestroyWindow(m_hWnd); }
+    CRecorder() { CreateEx(0, RegisterWndClass(0).c_str(), "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr); }
     HWND Window() const { return m_hWnd; }
     std::vector<Posted> Take(); // what arrived so far, pending messages included
+
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
 private:
-    static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
-    HWND m_hWnd;
     std::vector<Posted> m_seen;
 };
+
+// Ids of the running processes whose file name is `exeName` (any case); all of them
+// when it is null.
+std::vector<DWORD> ProcessIds(const char* exeName = nullptr);
+// The first visible top-level window that `match` accepts, or null.
+HWND FindTopWindow(const std::function<bool(HWND)>& match);
 
 // A started program: ended, if it still runs, and released when the object goes, so
 // a failed test leaves nothing running.
@@ -73,11 +87,32 @@ private:
     HANDLE m_h;
 };
 
+// `path` started with `arguments`, listed among the processes when it returns; null
+// on failure.
+CFake StartProgram(const std::string& path, const std::string& arguments);
 // A copy of the fake program (or of `source`, beside the tests) as <folder>\<name>,
 // started with `args` ("wait": until ended; a number: for that many milliseconds).
 // Null on failure.
 CFake StartFake(const std::string& folder, const std::string& name, const char* args = "wait",
                 const char* source = "fake_noversion.exe");
+
+// Stores the update server's settings value byte for byte; empty removes it. The Wine
+// prefix is the build tree's own, so nothing of the user's is touched.
+void SetServerSetting(const std::string& bytes, DWORD type = REG_SZ);
+
+// The document root of the nginx fixture (E2E_WWW) as Windows paths; what a test
+// publishes there goes with it.
+class CNginxSite {
+public:
+    CNginxSite();
+    ~CNginxSite();
+    void Publish(const std::string& name, const std::string& bytes); // as download\<name>
+    std::string Log() const { return ReadFileBytes(m_root + "..\\access.log"); }
+    std::string m_root, m_download; // with a final backslash
+
+private:
+    std::vector<std::string> m_published;
+};
 
 // Answers message boxes of any process from a thread of its own: the i-th box gets
 // answer(i). Past `scripted` boxes it ends the `fallback` programs and answers No, so
