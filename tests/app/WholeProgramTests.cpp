@@ -6,95 +6,53 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
-#include "TestWindows.h"
 #include "app/RelaunchScript.h"
 #include "ui/TaskbarNotifier.h"
-
-#include <tlhelp32.h>
 
 #include <algorithm>
 
 namespace {
 
 const char kCopyName[] = "Module_Client_Updater_BAK.exe";
-const char kSettingsKey[] = "Software\\Vantorel\\Vantorel\\Settings", kSettingsValue[] = "UpdateSvrUrl";
-
-// The running copies' process ids.
-std::vector<DWORD> Copies()
-{
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    std::vector<DWORD> ids;
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
-        if (lstrcmpiA(entry.szExeFile, kCopyName) == 0)
-            ids.push_back(entry.th32ProcessID);
-    CloseHandle(snapshot);
-    return ids;
-}
 
 DWORD CopyProcess()
 {
-    const std::vector<DWORD> ids = Copies();
+    const std::vector<DWORD> ids = ProcessIds(kCopyName);
     return ids.empty() ? 0 : ids[0];
 }
 
-struct PopupSearch {
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK FindPopup(HWND hWnd, LPARAM lParam)
-{
-    auto* search = reinterpret_cast<PopupSearch*>(lParam);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(hWnd, &owner);
-    if (owner == search->processId && IsWindowVisible(hWnd) && GetDlgItem(hWnd, IDC_NOTIFIER_CANCEL))
-        search->found = hWnd;
-    return !search->found;
-}
-
 // The copy's visible notifier, or null.
-HWND Popup(DWORD processId)
+HWND Popup()
 {
-    PopupSearch search = {processId, nullptr};
-    EnumWindows(FindPopup, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    const DWORD copy = CopyProcess();
+    return FindTopWindow([copy](HWND hWnd) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(hWnd, &owner);
+        return owner == copy && GetDlgItem(hWnd, IDC_NOTIFIER_CANCEL);
+    });
 }
 
 class WholeProgram : public testing::Test {
 protected:
     void SetUp() override
     {
-        const char* www = getenv("E2E_WWW");
-        ASSERT_NE(www, nullptr) << "run through ctest: the nginx fixture sets E2E_WWW";
-        m_www = "Z:" + std::string(www) + "/download/";
-        std::replace(m_www.begin(), m_www.end(), '/', '\\');
-        m_log = "Z:" + std::string(www) + "/../access.log";
         CreateDirectoryA(m_app.c_str(), nullptr);
         ASSERT_TRUE(
             CopyFileA((ExeFolder() + "Module_Client_Updater.exe").c_str(), Installed().c_str(), FALSE));
         ASSERT_TRUE(
             CopyFileA((ExeFolder() + "fake_1_2_3_4.exe").c_str(), (m_app + "Vantorel.exe").c_str(), FALSE));
         SetEnvironmentVariableA("PACKAGE_LOG", (m_folder + "ran.log").c_str());
-        HKEY key;
-        RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr);
-        const char url[] = "http://127.0.0.1/download/update_info.php";
-        RegSetValueExA(key, kSettingsValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(url), sizeof url);
-        RegCloseKey(key);
+        SetServerSetting(std::string("http://127.0.0.1/download/update_info.php") + '\0');
     }
     ~WholeProgram() override
     {
-        for (const DWORD id : Copies()) {
+        for (const DWORD id : ProcessIds(kCopyName)) {
             const HANDLE copy = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
             TerminateProcess(copy, 1);
             WaitForSingleObject(copy, 10000);
             CloseHandle(copy);
         }
-        RegDeleteKeyValueA(HKEY_CURRENT_USER, kSettingsKey, kSettingsValue);
-        for (const char* name : {"update_info.php", "a.exe", "b.exe"})
-            DeleteFileA((m_www + name).c_str());
+        SetServerSetting("");
         RemoveFolder(m_folder);
     }
     std::string Installed() const { return m_app + "Module_Client_Updater.exe"; }
@@ -102,26 +60,19 @@ protected:
     {
         std::string list = "a\nb\nc\nupdate_files:\n";
         for (const char* name : packages) {
-            WriteFileBytes(m_www + name, ReadFileBytes(ExeFolder() + "fake_noversion.exe"));
+            m_site.Publish(name, ReadFileBytes(ExeFolder() + "fake_noversion.exe"));
             list += std::string("http://127.0.0.1/download/") + name + "\n";
         }
-        WriteFileBytes(m_www + "update_info.php", list);
+        m_site.Publish("update_info.php", list);
     }
     // Starts the installed program once for each argument text, all at the same
     // moment; each ends at once.
     void Launch(std::initializer_list<const char*> argumentTexts, const std::string& app = std::string())
     {
-        const std::string installed = (app.empty() ? m_app : app) + "Module_Client_Updater.exe";
         std::vector<CFake> started;
         for (const char* arguments : argumentTexts) {
-            std::string commandLine = "\"" + installed + "\" " + arguments;
-            STARTUPINFOA startup = {};
-            startup.cb = sizeof startup;
-            PROCESS_INFORMATION process = {};
-            ASSERT_TRUE(CreateProcessA(installed.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
-                                       nullptr, nullptr, &startup, &process));
-            CloseHandle(process.hThread);
-            started.emplace_back(process.hProcess);
+            started.push_back(StartProgram((app.empty() ? m_app : app) + "Module_Client_Updater.exe", arguments));
+            ASSERT_TRUE(started.back());
         }
         for (const CFake& process : started)
             EXPECT_EQ(WaitForSingleObject(process, 20000), WAIT_OBJECT_0);
@@ -137,7 +88,7 @@ protected:
     bool CleanedUp() { return CleanedUp(m_app); }
     size_t InfoRequests()
     {
-        const std::string log = ReadFileBytes(m_log), request = "/download/update_info.php?v=01020003 ";
+        const std::string log = m_site.Log(), request = "/download/update_info.php?v=01020003 ";
         size_t n = 0;
         for (size_t at = log.find(request); at != std::string::npos; at = log.find(request, at + 1))
             ++n;
@@ -151,21 +102,21 @@ protected:
     void Cancel()
     {
         HWND popup = nullptr;
-        ASSERT_TRUE(PumpUntil([&] { return (popup = Popup(CopyProcess())) != nullptr; }));
+        ASSERT_TRUE(PumpUntil([&] { return (popup = Popup()) != nullptr; }));
         SendMessageA(GetDlgItem(popup, IDC_NOTIFIER_CANCEL), BM_CLICK, 0, 0);
     }
 
-    std::string m_www, m_log;
+    CNginxSite m_site;
     std::string m_folder = MakeTempFolder("whole");
     std::string m_app = m_folder + "my app\\";
 };
 
 TEST_F(WholeProgram, QuietRunWithNothingToDoEndsByItself)
 {
-    WriteFileBytes(m_www + "update_info.php", "a\nb\nc\nlatest\n");
+    m_site.Publish("update_info.php", "a\nb\nc\nlatest\n");
     Launch({"1"});
     EXPECT_TRUE(CleanedUp());
-    EXPECT_NE(ReadFileBytes(m_log).find("/download/update_info.php?v=01020003 HTTP/1.0"), std::string::npos);
+    EXPECT_NE(m_site.Log().find("/download/update_info.php?v=01020003 HTTP/1.0"), std::string::npos);
 }
 
 TEST_F(WholeProgram, UpdateWithTheMainProgramRunningThenCancel)
@@ -183,16 +134,11 @@ TEST_F(WholeProgram, UpdateWithTheMainProgramRunningThenCancel)
     EXPECT_EQ(WaitForSingleObject(main, 0), WAIT_OBJECT_0);
     // The program stays, the popup in the work area's corner, until the user cancels.
     HWND popup = nullptr;
-    ASSERT_TRUE(PumpUntil([&] { return (popup = Popup(CopyProcess())) != nullptr; }));
+    ASSERT_TRUE(PumpUntil([&] { return (popup = Popup()) != nullptr; }));
     RECT work, rc;
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     EXPECT_TRUE(PumpUntil([&] { return GetWindowRect(popup, &rc) && rc.top == work.bottom - 100; }));
     EXPECT_EQ(rc.right, work.right);
-    wchar_t caption[16] = L"";
-    GetDlgItemTextW(popup, IDC_NOTIFIER_CANCEL, caption, 16);
-    EXPECT_STREQ(caption, L"取消升级");
-    CreateDirectoryA("screenshots", nullptr);
-    SaveScreenshot(popup, "screenshots\\program_code_page_" + std::to_string(GetACP()) + ".bmp");
     EXPECT_TRUE(PumpUntil([&] { return !FileExists(m_app + "update_files"); }));
     SendMessageA(GetDlgItem(popup, IDC_NOTIFIER_CANCEL), BM_CLICK, 0, 0);
     EXPECT_TRUE(CleanedUp());
@@ -232,7 +178,7 @@ TEST_F(WholeProgram, ReadOnlyInstallationUpdatesFromTheScratchPlace)
     EXPECT_TRUE(FileExists(scratch + kCopyName));
     Cancel();
     EXPECT_TRUE(CleanedUp(scratch));
-    WriteFileBytes(m_www + "update_info.php", "a\nb\nc\nlatest\n");
+    m_site.Publish("update_info.php", "a\nb\nc\nlatest\n");
     Launch({""}, app);
     EXPECT_TRUE(PumpUntil([&] { return InfoRequests() == requests + 2; }));
     Cancel();
@@ -244,14 +190,14 @@ TEST_F(WholeProgram, ReadOnlyInstallationUpdatesFromTheScratchPlace)
 // or quietly: never a box, never two copies.
 TEST_F(WholeProgram, StartWhileACopySitsInTheTrayChecksAfresh)
 {
-    WriteFileBytes(m_www + "update_info.php", "a\nb\nc\nlatest\n");
+    m_site.Publish("update_info.php", "a\nb\nc\nlatest\n");
     CBoxWatcher watcher([](size_t) { return IDOK; }, 0, {});
     const size_t requests = InfoRequests();
     Launch({""});
     ASSERT_TRUE(RunOver(requests + 1));
     Launch({""});
     EXPECT_TRUE(RunOver(requests + 2));
-    EXPECT_EQ(Copies().size(), 1u);
+    EXPECT_EQ(ProcessIds(kCopyName).size(), 1u);
     Launch({"1"});
     EXPECT_TRUE(CleanedUp());
     EXPECT_EQ(InfoRequests(), requests + 3);
@@ -268,7 +214,7 @@ TEST_F(WholeProgram, StartsWhileACopyIsAtWorkLeaveItAlone)
     CBoxWatcher watcher(
         [&](size_t) {
             Launch({"", "1"});
-            copies = Copies().size();
+            copies = ProcessIds(kCopyName).size();
             return IDYES;
         },
         1, {main});
@@ -282,15 +228,29 @@ TEST_F(WholeProgram, StartsWhileACopyIsAtWorkLeaveItAlone)
     EXPECT_TRUE(CleanedUp());
 }
 
-// A package download that the server stalls ends when the user cancels, not minutes
-// later.
-TEST_F(WholeProgram, CancelWhileTheServerStalls)
+// A package download that the server stalls shows its progress, and ends when the user
+// cancels, not minutes later.
+TEST_F(WholeProgram, ProgressThenCancelWhileTheServerStalls)
 {
     CTestServer server("127.0.0.3");
-    server.Queue({"HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + std::string(2000, 'x'), 0, 1000});
-    WriteFileBytes(m_www + "update_info.php", "a\nb\nc\nupdate_files:\nhttp://127.0.0.3/a.exe\n");
+    const std::string head = "HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n";
+    server.Queue({head + std::string(5000, 'x'), 0, head.size() + 2000});
+    m_site.Publish("update_info.php", "a\nb\nc\nupdate_files:\nhttp://127.0.0.3/a.exe\n");
     Launch({""});
     ASSERT_TRUE(PumpUntil([&] { return server.Requests().size() == 1; }));
+    // 2000 of 5000 bytes: the bar (10 to 230, framed) is green from 11 to 97.
+    const auto pixel = [](HWND popup, int x) {
+        RECT rc;
+        GetWindowRect(popup, &rc);
+        const HDC screen = GetDC(nullptr);
+        const COLORREF cr = GetPixel(screen, rc.left + x, rc.top + 53);
+        ReleaseDC(nullptr, screen);
+        return cr;
+    };
+    HWND popup = nullptr;
+    EXPECT_TRUE(PumpUntil([&] {
+        return (popup = Popup()) && pixel(popup, 97) == RGB(0, 225, 50) && pixel(popup, 98) != RGB(0, 225, 50);
+    }));
     Cancel();
     EXPECT_TRUE(CleanedUp());
     server.Resume();

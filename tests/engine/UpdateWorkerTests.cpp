@@ -1,13 +1,11 @@
-// Whole update runs on the worker thread against a private nginx on 127.0.0.1 (and
-// the test server on 127.0.0.12 where a download must be held up): every posted
-// message, which packages ran, what is left on disk and what keeps running.
+// Whole update runs on the worker thread against a private nginx on 127.0.0.1: every
+// posted message, which packages ran, what is left on disk and what keeps running.
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
 #include "engine/PackageTrust.h"
 #include "engine/UpdateEngine.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -26,26 +24,19 @@ const auto Package = [](WPARAM phase, LPARAM result = 0) {
 };
 const auto Error = [](WPARAM phase) { return Messages{{UM_UPDATE_ERROR, phase, 0}}; };
 const auto Result = [](WPARAM phase) { return Messages{{UM_UPDATE_RESULT, phase, 0}}; };
-// The transfer phases of a download that got as far as `last`.
-Messages Transfer(WPARAM last = 30)
-{
-    Messages m;
-    for (WPARAM p = 0; p <= last; p += 10)
-        m.push_back({UM_TRANSFER_STATE, p, 0});
-    return m;
-}
-const Messages kInfoOk = Info(0) + Transfer() + Info(10);
-const Messages kDownloaded = Transfer() + Package(10);
+const Messages kInfoOk = Info(0) + TransferPhases() + Info(10);
+const Messages kDownloaded = TransferPhases() + Package(10);
 
 std::string Url(const std::string& name)
 {
     return "http://127.0.0.1/download/" + name;
 }
 
-// Packages named "admin..." need elevation, and the prompt for "admin_refused..." is
-// refused; the others start as usual.
 // Packages that another program could have rewritten as they were started.
 std::vector<std::string> g_writableAtStart;
+
+// Packages named "admin..." need elevation, and the prompt for "admin_refused..." is
+// refused; the others start as usual.
 
 BOOL WINAPI StartNeedingElevation(LPCSTR app, LPSTR cmd, LPSECURITY_ATTRIBUTES pa, LPSECURITY_ATTRIBUTES ta,
                                   BOOL inherit, DWORD flags, LPVOID env, LPCSTR dir, LPSTARTUPINFOA si,
@@ -79,24 +70,14 @@ protected:
         engine_detail::g_pShellExecuteEx = PromptAnswered;
         WSADATA wsa; // as Init does
         WSAStartup(MAKEWORD(2, 2), &wsa);
-        const char* www = getenv("E2E_WWW");
-        ASSERT_NE(www, nullptr) << "run through ctest: the nginx fixture sets E2E_WWW";
-        m_www = "Z:" + std::string(www) + "/download/";
-        std::replace(m_www.begin(), m_www.end(), '/', '\\');
         SetEnvironmentVariableA("PACKAGE_LOG", (m_folder + "ran.log").c_str());
     }
     ~UpdateWorker() override
     {
-        for (const std::string& f : m_published)
-            DeleteFileA(f.c_str());
         RemoveFolder(m_folder);
         WSACleanup();
     }
-    void Publish(const std::string& name, const std::string& bytes)
-    {
-        WriteFileBytes(m_www + name, bytes);
-        m_published.push_back(m_www + name);
-    }
+    void Publish(const std::string& name, const std::string& bytes) { m_site.Publish(name, bytes); }
     void PublishList(const std::vector<std::string>& urls)
     {
         std::string text = "Vantorel update\n1.2.3\n\nupdate_files:\n";
@@ -138,9 +119,8 @@ protected:
 
     CRecorder m_recorder;
     std::unique_ptr<CUpdateEngine> m_engine;
-    std::string m_www; // nginx's /download/ folder, as a Windows path
+    CNginxSite m_site;
     std::string m_folder = MakeTempFolder("worker");
-    std::vector<std::string> m_published;
     DWORD m_exitCode = 99;
 };
 
@@ -158,9 +138,9 @@ TEST_F(UpdateWorker, RunsThatEndAtTheVerdict)
         {"a\r\nb\r\nc\r\ntoo_old\r\n", kInfoOk + Result(10), 0},
         {"a\nb\nc\nLatest\n", kInfoOk + Error(10), 1},
         {"a\nb\nc\nlatest", kInfoOk + Error(10), 1},
-        {nullptr, Info(0) + Transfer(10) + Info(20, 404), 1},
+        {nullptr, Info(0) + TransferPhases(10) + Info(20, 404), 1},
         {largest.c_str(), kInfoOk + Result(0), 0},
-        {tooLarge.c_str(), Info(0) + Transfer(10) + Info(20, -1), 1},
+        {tooLarge.c_str(), Info(0) + TransferPhases(10) + Info(20, -1), 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.info ? c.info : "404");
@@ -211,7 +191,7 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
         {{Url("a.exe"), Url("readme.exe")}, kDownloaded + kDownloaded + Error(20), "a.exe\n"},
         {{Url("admin.exe"), Url("b.exe")}, kDownloaded + kDownloaded + Result(20), "admin.exe\nb.exe\n"},
         {{Url("admin_refused.exe"), Url("b.exe")}, kDownloaded + kDownloaded + Error(20), ""},
-        {{Url("a.exe"), Url("missing.exe")}, kDownloaded + Transfer(10) + Package(20, 404), nullptr},
+        {{Url("a.exe"), Url("missing.exe")}, kDownloaded + TransferPhases(10) + Package(20, 404), nullptr},
         // Installers that succeed, one needing a restart, and one that fails.
         {{Url("exit3010.exe"), Url("exit1641.exe")},
          kDownloaded + kDownloaded + Result(20),
@@ -278,32 +258,6 @@ TEST(PackageTrust, UnreadableMainProgramAdmitsNothing)
     EXPECT_FALSE(CPackageTrust("C:\\no\\such\\Vantorel.exe").Admit(ExeFolder() + "signed\\a.exe", lock));
 }
 
-TEST_F(UpdateWorker, CancelDuringTheSecondOfThreePackagesClosesAndRunsNothing)
-{
-    CTestServer slow("127.0.0.12");
-    const std::string package = ReadFileBytes(ExeFolder() + "fake_noversion.exe");
-    const std::string reply =
-        "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(package.size()) + "\r\n\r\n";
-    for (size_t pauseAt : {std::string::npos, size_t(4000), std::string::npos})
-        slow.Queue({reply + package, 0, pauseAt});
-    PublishList({"http://127.0.0.12/a.exe", "http://127.0.0.12/b.exe", "http://127.0.0.12/c.exe"});
-    const CFake main = StartFake(m_folder + "app", "Vantorel.exe");
-    CBoxWatcher watcher([](size_t) { return IDYES; }, 1, {main});
-    CUpdateEngine& engine = NewEngine();
-    ASSERT_EQ(engine.Start(), 0);
-    // The counters are reset before the second request is sent.
-    ASSERT_TRUE(PumpUntil([&] { return slow.Requests().size() == 2 && engine.m_nReceived > 1000; }));
-    engine.m_bCancel = true; // what quitting does
-    slow.Resume();
-    EXPECT_TRUE(Ended());
-    EXPECT_EQ(m_recorder.Take(), kInfoOk + Package(0) + kDownloaded + Transfer(20) + Package(20, -3));
-    EXPECT_EQ(PackagesRun(), "");
-    EXPECT_EQ(slow.Requests().size(), 2u) << "c.exe is never asked for";
-    EXPECT_TRUE(watcher.Boxes().empty());
-    EXPECT_EQ(WaitForSingleObject(main, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    EXPECT_FALSE(FolderLeft());
-}
-
 // The box's owner is a window of this thread, where the engine is destroyed when the
 // user quits: the box can close only while the destructor handles sent messages. A quit
 // while the box is up asks nobody again and starts nothing.
@@ -322,7 +276,7 @@ TEST_F(UpdateWorker, QuittingWhileTheQuestionBoxIsUpStartsNothing)
     ASSERT_TRUE(PumpUntil([&] { return !watcher.Boxes().empty(); }));
     HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::thread watchdog([done, &main] { // a hang in the destructor cannot end the test by itself
-        if (WaitForSingleObject(done, 30000) == WAIT_TIMEOUT) {
+        if (WaitForSingleObject(done, 5000) == WAIT_TIMEOUT) {
             fprintf(stderr, "the engine's destructor never returned\n");
             TerminateProcess(main, 0); // nothing may stay behind the test process
             TerminateProcess(GetCurrentProcess(), 3);
