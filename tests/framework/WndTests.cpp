@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
 #include <stdexcept>
 
 namespace {
@@ -173,12 +174,20 @@ TEST(DeviceContexts, ScopesAndGuardsPutBackWhatWasSelectedOnTheirOwnDc)
 
 namespace {
 
-// Deletes itself in its final-message hook, after destroying its window from inside
-// one of its own handlers.
+// Deletes itself in its final-message hook, destroyed from inside one of its own
+// handlers or from outside. Its memory becomes inaccessible when freed, so a use of the
+// object after the hook crashes the test instead of passing unnoticed.
 class CSelfDeleting : public CWnd {
 public:
     static std::vector<std::string> s_events;
     ~CSelfDeleting() override { s_events.push_back("deleted"); }
+    static void* operator new(size_t size)
+    {
+        if (void* p = ::VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE))
+            return p;
+        throw std::bad_alloc();
+    }
+    static void operator delete(void* p, size_t size) { ::VirtualFree(p, size, MEM_DECOMMIT); }
 
 protected:
     LRESULT WindowProc(UINT message, WPARAM, LPARAM) override
@@ -198,45 +207,22 @@ protected:
 };
 std::vector<std::string> CSelfDeleting::s_events;
 
-// Destroys its window in its own destructor, as classes with members do; a child
-// member's destruction would otherwise reach its handler.
-class CWithMembers : public CWnd {
-public:
-    static int s_nLate; // messages handled once the destructor had begun
-    static bool s_bDestructing;
-    CWnd m_child;
-    ~CWithMembers() override
-    {
-        DestroyWindow();
-        s_bDestructing = true;
-    }
-
-protected:
-    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
-    {
-        s_nLate += s_bDestructing;
-        return CWnd::WindowProc(message, wParam, lParam);
-    }
-};
-int CWithMembers::s_nLate = 0;
-bool CWithMembers::s_bDestructing = false;
-
-TEST(Teardown, FinalMessageAfterTheOutermostHandlerAndNothingAfterTheDestructor)
+TEST(Teardown, FinalMessageOnlyAfterTheOutermostHandlerAndNothingAfterIt)
 {
-    auto* pWnd = new CSelfDeleting;
-    ASSERT_TRUE(
-        pWnd->CreateEx(0, CWnd::RegisterWndClass(0).c_str(), "", WS_POPUP, 0, 0, 9, 9, nullptr, nullptr));
-    ::SendMessageA(pWnd->m_hWnd, WM_CLOSE, 0, 0);
-    EXPECT_EQ(CSelfDeleting::s_events, (std::vector<std::string>{"handler done", "final", "deleted"}));
-
-    {
-        CWithMembers holder;
-        ASSERT_TRUE(holder.CreateEx(0, CWnd::RegisterWndClass(0).c_str(), "", WS_POPUP, 0, 0, 9, 9, nullptr,
-                                    nullptr));
-        ASSERT_TRUE(holder.m_child.CreateEx(0, "BUTTON", "", WS_CHILD, 0, 0, 9, 9, holder.m_hWnd, nullptr));
+    for (const bool bFromOutside : {false, true}) {
+        CSelfDeleting::s_events.clear();
+        auto* pWnd = new CSelfDeleting;
+        ASSERT_TRUE(
+            pWnd->CreateEx(0, CWnd::RegisterWndClass(0).c_str(), "", WS_POPUP, 0, 0, 9, 9, nullptr, nullptr));
+        if (bFromOutside)
+            ::DestroyWindow(pWnd->m_hWnd);
+        else
+            ::SendMessageA(pWnd->m_hWnd, WM_CLOSE, 0, 0);
+        std::vector<std::string> expected = {"final", "deleted"};
+        if (!bFromOutside)
+            expected.insert(expected.begin(), "handler done");
+        EXPECT_EQ(CSelfDeleting::s_events, expected);
     }
-    EXPECT_TRUE(CWithMembers::s_bDestructing);
-    EXPECT_EQ(CWithMembers::s_nLate, 0);
 }
 
 } // namespace
