@@ -53,6 +53,8 @@ http {
     scgi_temp_path $dir/tmp/scgi;
     default_type application/octet-stream;
     sendfile on;
+    # A request that never ends its header lines fails in seconds, not in a minute.
+    client_header_timeout 3s;
     server {
         listen $address:80;
         root $dir/www;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Every shipped or test executable must run without MinGW's runtime DLLs: it may
-# import system DLLs only.
+# What Wine starts but Windows 7 would refuse: an import of a DLL outside the system's
+# own set (MinGW's runtime, the api-ms-win-crt set of the universal C runtime) or a
+# subsystem version above 6.1 in the header.
 set -euo pipefail
 objdump=${1:?objdump}
 bin=${2:?bin folder}
@@ -8,15 +9,20 @@ status=0
 count=0
 for exe in "$bin"/*.exe; do
   count=$((count + 1))
+  header=$("$objdump" -p "$exe")
   while read -r dll; do
     case "${dll,,}" in
       kernel32.dll|user32.dll|gdi32.dll|advapi32.dll|shell32.dll|ws2_32.dll|version.dll|comctl32.dll|\
       msvcrt.dll|psapi.dll|urlmon.dll|ole32.dll|oleaut32.dll|msimg32.dll|wintrust.dll|crypt32.dll|\
-      winhttp.dll|shlwapi.dll|\
-      api-ms-win-*) ;;
+      winhttp.dll|shlwapi.dll) ;;
       *) echo "$(basename "$exe") imports $dll"; status=1 ;;
     esac
-  done < <("$objdump" -p "$exe" | sed -n 's/^\s*DLL Name: //p')
+  done < <(sed -n 's/^\s*DLL Name: //p' <<<"$header")
+  major=$(awk '/MajorSubsystemVersion/ {print $2}' <<<"$header")
+  minor=$(awk '/MinorSubsystemVersion/ {print $2}' <<<"$header")
+  if [ "$major" -gt 6 ] || { [ "$major" -eq 6 ] && [ "$minor" -gt 1 ]; }; then
+    echo "$(basename "$exe") needs subsystem version $major.$minor"; status=1
+  fi
 done
 echo "checked $count executables"
 [ "$count" -gt 0 ] && exit $status
