@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Turns the 24-bit BMP screenshots the tests leave into PNG files beside them, for
-people to look at. Usage: bmp2png.py FILE.bmp..."""
+"""Turns 24-bit BMP screenshots (the demo's and scripts/screenshots.sh's) into PNG files
+beside them, for people to look at. Usage: bmp2png.py FILE.bmp..."""
 import struct, zlib, sys
 def convert(src, dst):
     d = open(src, 'rb').read()

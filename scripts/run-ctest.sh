@@ -14,10 +14,6 @@ wine_prefix_ready
 wine_start
 trap wine_stop EXIT
 cd "$build_dir"
-rm -rf screenshots
 status=0
 ctest --output-on-failure "$@" || status=$?
-shopt -s nullglob
-shots=(screenshots/*.bmp)
-[ ${#shots[@]} -eq 0 ] || python3 "$here/bmp2png.py" "${shots[@]}"
 exit $status

@@ -1,9 +1,5 @@
 #include "TestWindows.h"
 
-#include <algorithm>
-#include <climits>
-#include <fstream>
-
 long GdiObjectsInUse()
 {
     if (const DWORD n = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS))
@@ -37,31 +33,10 @@ LRESULT CTestParent::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     return CWnd::WindowProc(message, wParam, lParam);
 }
 
-namespace {
-HBITMAP CreateTopDownDib(int cx, int cy, int bits, void** ppBits)
+CCanvas::CCanvas(int cx, int cy, COLORREF crFill)
+    : m_cx(cx), m_cy(cy), m_bitmap(MakeBitmap(cx, cy, [crFill](int, int) { return crFill; })), m_dc(nullptr),
+      m_select(m_dc, m_bitmap)
 {
-    BITMAPINFO bi = {{sizeof(BITMAPINFOHEADER), cx, -cy, 1, static_cast<WORD>(bits), BI_RGB, 0, 0, 0, 0, 0},
-                     {}};
-    return ::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, ppBits, nullptr, 0);
-}
-} // namespace
-
-CCanvas::CCanvas(int cx, int cy, COLORREF crFill) : m_cx(cx), m_cy(cy)
-{
-    void* pBits = nullptr;
-    m_hBitmap = CreateTopDownDib(cx, cy, 32, &pBits);
-    m_hDC = ::CreateCompatibleDC(nullptr);
-    m_hOld = ::SelectObject(m_hDC, m_hBitmap);
-    ::SetDCBrushColor(m_hDC, crFill);
-    const RECT rc = {0, 0, cx, cy};
-    ::FillRect(m_hDC, &rc, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
-}
-
-CCanvas::~CCanvas()
-{
-    ::SelectObject(m_hDC, m_hOld);
-    ::DeleteDC(m_hDC);
-    ::DeleteObject(m_hBitmap);
 }
 
 int CCanvas::CountWrong(const std::function<COLORREF(int, int)>& expected) const
@@ -75,19 +50,21 @@ int CCanvas::CountWrong(const std::function<COLORREF(int, int)>& expected) const
 
 RECT CCanvas::BoundsOtherThan(COLORREF crFace) const
 {
-    RECT rc = {INT_MAX, INT_MAX, INT_MIN, INT_MIN};
+    RECT rc = {};
     for (int y = 0; y < m_cy; ++y)
-        for (int x = 0; x < m_cx; ++x)
+        for (int x = 0; x < m_cx; ++x) {
+            const RECT pixel = {x, y, x + 1, y + 1};
             if (Pixel(x, y) != crFace)
-                rc = {std::min<LONG>(rc.left, x), std::min<LONG>(rc.top, y), std::max<LONG>(rc.right, x + 1),
-                      std::max<LONG>(rc.bottom, y + 1)};
-    return rc.left == INT_MAX ? RECT{} : rc;
+                ::UnionRect(&rc, &rc, &pixel);
+        }
+    return rc;
 }
 
 CBitmap MakeBitmap(int cx, int cy, const std::function<COLORREF(int x, int y)>& pixel)
 {
+    BITMAPINFO bi = {{sizeof(BITMAPINFOHEADER), cx, -cy, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
     void* pBits = nullptr;
-    CBitmap bmp(CreateTopDownDib(cx, cy, 32, &pBits));
+    CBitmap bmp(::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &pBits, nullptr, 0));
     for (int y = 0; y < cy; ++y)
         for (int x = 0; x < cx; ++x) {
             const COLORREF cr = pixel(x, y);
@@ -95,30 +72,4 @@ CBitmap MakeBitmap(int cx, int cy, const std::function<COLORREF(int x, int y)>& 
                 (GetRValue(cr) << 16) | (GetGValue(cr) << 8) | GetBValue(cr);
         }
     return bmp;
-}
-
-bool SaveScreenshot(HWND hWnd, const std::string& path)
-{
-    RECT rc;
-    ::GetWindowRect(hWnd, &rc);
-    const int cx = rc.right - rc.left, cy = rc.bottom - rc.top;
-    const int stride = (cx * 3 + 3) & ~3;
-    void* pBits = nullptr;
-    CBitmap shot(CreateTopDownDib(cx, -cy, 24, &pBits)); // bottom-up, as a BMP file stores it
-    HDC hScreen = ::GetDC(nullptr);
-    HDC hMem = ::CreateCompatibleDC(hScreen);
-    const HGDIOBJ hOld = ::SelectObject(hMem, shot);
-    const bool ok = ::BitBlt(hMem, 0, 0, cx, cy, hScreen, rc.left, rc.top, SRCCOPY) != FALSE;
-    ::SelectObject(hMem, hOld);
-    ::DeleteDC(hMem);
-    ::ReleaseDC(nullptr, hScreen);
-    const BITMAPINFOHEADER info = {sizeof(BITMAPINFOHEADER),        cx, cy, 1, 24, BI_RGB,
-                                   static_cast<DWORD>(stride * cy), 0,  0,  0, 0};
-    const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof info;
-    const BITMAPFILEHEADER file = {0x4D42, offset + info.biSizeImage, 0, 0, offset};
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(&file), sizeof file);
-    out.write(reinterpret_cast<const char*>(&info), sizeof info);
-    out.write(static_cast<const char*>(pBits), info.biSizeImage);
-    return ok && out.good();
 }

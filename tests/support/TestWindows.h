@@ -1,14 +1,14 @@
 // Window helpers for the framework and skinned-button tests: a parent that records
 // its controls' notifications, memory canvases to read pixels back from, test
-// images, a GDI object count that also works under Wine, and screenshots.
+// images and a GDI object count that also works under Wine.
 #pragma once
 
 #include "TestSupport.h"
+#include "framework/DeviceContexts.h"
 #include "framework/GdiObjects.h"
 #include "framework/Wnd.h"
 
 #include <functional>
-#include <string>
 #include <vector>
 
 // Wine 8's GetGuiResources always answers 0: there the count is derived from how
@@ -37,11 +37,8 @@ protected:
 class CCanvas {
 public:
     CCanvas(int cx, int cy, COLORREF crFill);
-    ~CCanvas();
-    CCanvas(const CCanvas&) = delete;
-    CCanvas& operator=(const CCanvas&) = delete;
-    operator HDC() const { return m_hDC; }
-    COLORREF Pixel(int x, int y) const { return ::GetPixel(m_hDC, x, y); }
+    operator HDC() const { return m_dc; }
+    COLORREF Pixel(int x, int y) const { return ::GetPixel(m_dc, x, y); }
     // Pixels for which expected(x, y) is wrong.
     int CountWrong(const std::function<COLORREF(int, int)>& expected) const;
     // The bounds of the pixels that differ from crFace (empty when none do).
@@ -49,13 +46,10 @@ public:
     int m_cx, m_cy;
 
 private:
-    HDC m_hDC;
-    HBITMAP m_hBitmap;
-    HGDIOBJ m_hOld;
+    CBitmap m_bitmap; // outlives the DC it is selected into
+    CMemDC m_dc;
+    CSelectObject m_select;
 };
 
 // A 32-bit DIB section whose pixel (x, y) is pixel(x, y).
 CBitmap MakeBitmap(int cx, int cy, const std::function<COLORREF(int x, int y)>& pixel);
-
-// Saves what the window shows on the screen as a 24-bit BMP; false on failure.
-bool SaveScreenshot(HWND hWnd, const std::string& path);
