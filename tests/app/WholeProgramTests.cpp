@@ -71,7 +71,8 @@ protected:
     {
         std::vector<CFake> started;
         for (const char* arguments : argumentTexts) {
-            started.push_back(StartProgram((app.empty() ? m_app : app) + "Module_Client_Updater.exe", arguments));
+            started.push_back(
+                StartProgram((app.empty() ? m_app : app) + "Module_Client_Updater.exe", arguments));
             ASSERT_TRUE(started.back());
         }
         for (const CFake& process : started)
@@ -249,7 +250,8 @@ TEST_F(WholeProgram, ProgressThenCancelWhileTheServerStalls)
     };
     HWND popup = nullptr;
     EXPECT_TRUE(PumpUntil([&] {
-        return (popup = Popup()) && pixel(popup, 97) == RGB(0, 225, 50) && pixel(popup, 98) != RGB(0, 225, 50);
+        return (popup = Popup()) && pixel(popup, 97) == RGB(0, 225, 50)
+               && pixel(popup, 98) != RGB(0, 225, 50);
     }));
     Cancel();
     EXPECT_TRUE(CleanedUp());

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
-#include <new>
 #include <stdexcept>
 
 namespace {
@@ -170,24 +170,20 @@ TEST(DeviceContexts, ScopesAndGuardsPutBackWhatWasSelectedOnTheirOwnDc)
     EXPECT_EQ(::GetCurrentObject(dc, OBJ_FONT), hBefore);
 }
 
-} // namespace
-
-namespace {
-
 // Deletes itself in its final-message hook, destroyed from inside one of its own
-// handlers or from outside. Its memory becomes inaccessible when freed, so a use of the
-// object after the hook crashes the test instead of passing unnoticed.
+// handlers or from outside. Its memory is poisoned, not freed, so that a write to the
+// object after the hook shows.
 class CSelfDeleting : public CWnd {
 public:
     static std::vector<std::string> s_events;
+    static unsigned char* s_pFreed;
+    static size_t s_nFreed;
     ~CSelfDeleting() override { s_events.push_back("deleted"); }
-    static void* operator new(size_t size)
+    static void operator delete(void* p, size_t size)
     {
-        if (void* p = ::VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE))
-            return p;
-        throw std::bad_alloc();
+        s_pFreed = static_cast<unsigned char*>(std::memset(p, 0xDD, size));
+        s_nFreed = size;
     }
-    static void operator delete(void* p, size_t size) { ::VirtualFree(p, size, MEM_DECOMMIT); }
 
 protected:
     LRESULT WindowProc(UINT message, WPARAM, LPARAM) override
@@ -206,6 +202,8 @@ protected:
     }
 };
 std::vector<std::string> CSelfDeleting::s_events;
+unsigned char* CSelfDeleting::s_pFreed = nullptr;
+size_t CSelfDeleting::s_nFreed = 0;
 
 TEST(Teardown, FinalMessageOnlyAfterTheOutermostHandlerAndNothingAfterIt)
 {
@@ -222,6 +220,13 @@ TEST(Teardown, FinalMessageOnlyAfterTheOutermostHandlerAndNothingAfterIt)
         if (!bFromOutside)
             expected.insert(expected.begin(), "handler done");
         EXPECT_EQ(CSelfDeleting::s_events, expected);
+        const unsigned char* const p = CSelfDeleting::s_pFreed;
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(std::count(p, p + CSelfDeleting::s_nFreed, 0xDD),
+                  static_cast<long>(CSelfDeleting::s_nFreed))
+            << "written to after its final message";
+        ::operator delete(CSelfDeleting::s_pFreed);
+        CSelfDeleting::s_pFreed = nullptr;
     }
 }
 

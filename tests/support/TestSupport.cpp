@@ -134,7 +134,8 @@ CFake StartProgram(const std::string& path, const std::string& arguments)
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    if (!::CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                          &pi))
         return CFake();
     ::CloseHandle(pi.hThread);
     // Programs are found by a process snapshot: wait until the new one is in it.
