@@ -16,6 +16,7 @@ class CProbeDlg : public CUpdaterDlg {
 public:
     using CUpdaterDlg::m_bDownloading;
     using CUpdaterDlg::m_bShowPopups;
+    using CUpdaterDlg::m_notifier;
     using CUpdaterDlg::m_strStatus;
 };
 
@@ -42,24 +43,25 @@ TEST(UpdaterDlg, StatusMessagesBecomeTextsOrQuit)
         LPARAM result;
         bool quiet;
         const char* text; // null: unchanged
-        bool quits, downloading;
+        bool shown, quits, downloading;
     } cases[] = {
-        {UM_TRANSFER_STATE, 30, 0, false, "下载成功。\r\n", false, false},
-        {UM_TRANSFER_STATE, 30, 0, true, nullptr, false, false}, // quiet while it only checks
-        {UM_UPDATE_ERROR, 0, 0, true, "创建临时文件夹时出错，升级失败。\r\n", false, false},
-        {UM_INFO_STATE, 0, 0, true, kGetting, false, true},
-        {UM_INFO_STATE, 10, 0, false, nullptr, false, false},
-        {UM_INFO_STATE, 20, -1, false, "下载过程中出现错误，下载失败。\r\n", false, false},
-        {UM_INFO_STATE, 20, -2, false, "链接或数据传输过程中超时，下载失败。\r\n", false, false},
-        {UM_INFO_STATE, 20, -3, false, "升级被取消。\r\n", false, false},
-        {UM_INFO_STATE, 20, 404, false, "链接服务器时发生错误，错误代码404，下载失败。\r\n", false, false},
-        {UM_INFO_STATE, 20, 404, true, nullptr, true, false},
-        {UM_PACKAGE_STATE, 0, 0, true, "正在下载升级包......\r\n", false, true},
-        {UM_TRANSFER_STATE, 30, 0, true, "下载成功。\r\n", false, false},
-        {UM_PACKAGE_STATE, 10, 0, true, nullptr, false, false},
-        {UM_UPDATE_RESULT, 0, 0, false, "本机安装的已是最新版本，无需更新。\r\n", false, false},
-        {UM_UPDATE_RESULT, 0, 0, true, nullptr, true, false},
-        {UM_UPDATE_RESULT, 20, 0, true, "更新成功。\r\n", false, false},
+        {UM_TRANSFER_STATE, 30, 0, false, "下载成功。\r\n", true, false, false},
+        {UM_TRANSFER_STATE, 30, 0, true, nullptr, false, false, false}, // quiet while it only checks
+        {UM_UPDATE_ERROR, 0, 0, true, "创建临时文件夹时出错，升级失败。\r\n", true, false, false},
+        {UM_INFO_STATE, 0, 0, true, kGetting, false, false, true},
+        {UM_INFO_STATE, 10, 0, false, nullptr, false, false, false},
+        {UM_INFO_STATE, 20, -1, false, "下载过程中出现错误，下载失败。\r\n", true, false, false},
+        {UM_INFO_STATE, 20, -2, false, "链接或数据传输过程中超时，下载失败。\r\n", true, false, false},
+        {UM_INFO_STATE, 20, -3, false, "升级被取消。\r\n", true, false, false},
+        {UM_INFO_STATE, 20, 404, false, "链接服务器时发生错误，错误代码404，下载失败。\r\n", true, false,
+         false},
+        {UM_INFO_STATE, 20, 404, true, nullptr, false, true, false},
+        {UM_PACKAGE_STATE, 0, 0, true, "正在下载升级包......\r\n", true, false, true},
+        {UM_TRANSFER_STATE, 30, 0, true, "下载成功。\r\n", true, false, false},
+        {UM_PACKAGE_STATE, 10, 0, true, nullptr, false, false, false},
+        {UM_UPDATE_RESULT, 0, 0, false, "本机安装的已是最新版本，无需更新。\r\n", true, false, false},
+        {UM_UPDATE_RESULT, 0, 0, true, nullptr, false, true, false},
+        {UM_UPDATE_RESULT, 20, 0, true, "更新成功。\r\n", true, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "WM_USER+" << c.message - WM_USER << " " << c.phase << " "
@@ -67,7 +69,9 @@ TEST(UpdaterDlg, StatusMessagesBecomeTextsOrQuit)
         dlg.m_bShowPopups = !c.quiet;
         dlg.m_strStatus = "before";
         dlg.m_bDownloading = !c.downloading;
+        dlg.m_notifier.Hide();
         dlg.SendMessage(c.message, c.phase, c.result);
+        EXPECT_EQ(IsWindowVisible(dlg.m_notifier.m_hWnd) != FALSE, c.shown);
         EXPECT_EQ(dlg.m_strStatus, c.text ? c.text : "before");
         EXPECT_EQ(Quit(), c.quits);
         if (c.message != UM_TRANSFER_STATE && c.message != UM_UPDATE_ERROR && c.message != UM_UPDATE_RESULT) {

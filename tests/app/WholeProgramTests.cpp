@@ -171,7 +171,6 @@ TEST_F(WholeProgram, ReadOnlyInstallationUpdatesFromTheScratchPlace)
     std::replace(app.begin(), app.end(), '/', '\\');
     const std::string scratch = ScratchFolder();
     PublishUpdate({"a.exe"});
-    const size_t requests = InfoRequests();
     CBoxWatcher watcher([](size_t) { return IDOK; }, 1, {});
     Launch({"1"}, app);
     ASSERT_TRUE(PumpUntil([&] { return ReadFileBytes(m_folder + "ran.log") == "a.exe\n"; }));
@@ -179,12 +178,6 @@ TEST_F(WholeProgram, ReadOnlyInstallationUpdatesFromTheScratchPlace)
     EXPECT_TRUE(FileExists(scratch + kCopyName));
     Cancel();
     EXPECT_TRUE(CleanedUp(scratch));
-    m_site.Publish("update_info.php", "a\nb\nc\nlatest\n");
-    Launch({""}, app);
-    EXPECT_TRUE(PumpUntil([&] { return InfoRequests() == requests + 2; }));
-    Cancel();
-    EXPECT_TRUE(CleanedUp(scratch));
-    EXPECT_FALSE(FileExists(app + "update.bat"));
 }
 
 // A start while a copy only sits in the tray makes it end and checks afresh, by hand

@@ -43,7 +43,6 @@ TEST(Init, UpdateInfoUrlAndVersionQuery)
         CUpdateEngine engine;
         EXPECT_EQ(engine.Init(window), c.result);
         EXPECT_EQ(engine.m_strInfoUrl, c.url);
-        EXPECT_EQ(engine.m_hNotifyWnd, window);
         EXPECT_EQ(engine.m_strFolder, ExeFolder());
         EXPECT_EQ(engine.m_strModuleName, "engine_core_tests.exe");
     }

@@ -11,10 +11,7 @@
 
 namespace {
 
-const char kSettingsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-
-// The user's proxy settings in both places Windows writes them: the plain values and
-// the binary one the system's HTTP stack reads.
+// The user's proxy settings where Windows keeps them for the system's HTTP stack.
 void SetProxySettings(const std::string& proxy, const std::string& bypass, const std::string& script)
 {
     std::string blob;
@@ -30,20 +27,9 @@ void SetProxySettings(const std::string& proxy, const std::string& bypass, const
     text(bypass);
     text(script);
     blob.append(32, '\0');
-    HKEY key;
-    RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
-    const DWORD enable = proxy.empty() ? 0 : 1;
-    RegSetValueExA(key, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable), sizeof enable);
-    for (const auto& value : {std::make_pair("ProxyServer", proxy), std::make_pair("ProxyOverride", bypass),
-                              std::make_pair("AutoConfigURL", script)})
-        RegSetValueExA(key, value.first, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.second.c_str()),
-                       static_cast<DWORD>(value.second.size() + 1));
-    HKEY connections;
-    RegCreateKeyExA(key, "Connections", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &connections, nullptr);
-    RegSetValueExA(connections, "DefaultConnectionSettings", 0, REG_BINARY,
-                   reinterpret_cast<const BYTE*>(blob.data()), static_cast<DWORD>(blob.size()));
-    RegCloseKey(connections);
-    RegCloseKey(key);
+    RegSetKeyValueA(HKEY_CURRENT_USER,
+                    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections",
+                    "DefaultConnectionSettings", REG_BINARY, blob.data(), static_cast<DWORD>(blob.size()));
 }
 
 class SystemHttp : public testing::Test {
