@@ -60,11 +60,7 @@ protected:
         CBoxWatcher watcher(answer, scripted, fallback);
         std::atomic<bool> done(false);
         std::thread worker([&] {
-            try {
-                EXPECT_TRUE(CloseRunningPrograms(m_owner, moduleName, mainProgram));
-            } catch (...) { // an exception leaving a thread would end in a box nobody answers
-                ADD_FAILURE() << "exception";
-            }
+            EXPECT_TRUE(CloseRunningPrograms(m_owner, moduleName, mainProgram));
             done = true;
         });
         EXPECT_TRUE(PumpUntil([&] { return done.load(); }));
@@ -125,8 +121,6 @@ TEST_F(CloseRunningProgramsTest, MainProgramAskedEverySecondUntilItIsGone)
                                },
                                c.steps.size(), {main, second});
         EXPECT_EQ(boxes.size(), c.steps.size());
-        for (const auto& box : boxes)
-            EXPECT_TRUE(box.yesNoOnly);
         EXPECT_EQ(running, c.runningWhenAsked);
         if (c.second && *c.second && Running(second))
             TerminateProcess(second, 9);

@@ -6,6 +6,8 @@
 #include "TestSupport.h"
 #include "engine/UpdateEngine.h"
 
+#include <atomic>
+
 namespace {
 
 using Reply = CTestServer::Reply;
@@ -152,13 +154,15 @@ TEST_F(HttpDownload, CancelAndNoConnection)
 {
     // Held back after more than one buffer of the body, so the body loop is running.
     s_server->Queue({"HTTP/1.0 200 OK\r\nContent-Length: 6000\r\n\r\n" + Body(6000), 0, 2500});
-    int result = 0;
+    std::atomic<int> result(0); // no download returns 0
     std::thread download([&] { result = m_engine.HttpDownload(kUrl, m_file.c_str(), true); });
-    ASSERT_TRUE(PumpUntil([&] { return m_engine.m_nReceived > 1000; }));
+    EXPECT_TRUE(PumpUntil([&] { return m_engine.m_nReceived > 1000; }));
     EXPECT_TRUE(FileExists(m_file));
-    m_engine.Cancel(); // the server still holds the rest back: the receive is woken
-    download.join();
+    m_engine.Cancel();
+    // The server holds the rest back until told: the cancel itself must wake the receive.
+    EXPECT_TRUE(PumpUntil([&] { return result != 0; }));
     s_server->Resume();
+    download.join();
     EXPECT_EQ(result, -3);
     EXPECT_FALSE(FileExists(m_file));
     EXPECT_EQ(Phases(), TransferPhases(20));

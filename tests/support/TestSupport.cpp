@@ -222,14 +222,11 @@ CBoxWatcher::CBoxWatcher(std::function<int(size_t)> answer, size_t scripted, std
                   ::Sleep(10);
                   continue;
               }
-              const bool yesNo =
-                  ::GetDlgItem(box, IDYES) && ::GetDlgItem(box, IDNO) && !::GetDlgItem(box, IDCANCEL);
               size_t index;
               {
                   std::lock_guard<std::mutex> lock(m_mutex);
                   index = m_boxes.size();
-                  m_boxes.push_back(
-                      {Text936(box), Text936(::GetDlgItem(box, 0xFFFF)), ::GetWindow(box, GW_OWNER), yesNo});
+                  m_boxes.push_back({Text936(box), Text936(::GetDlgItem(box, 0xFFFF))});
               }
               for (HANDLE p : index < scripted ? std::vector<HANDLE>() : fallback) {
                   ::TerminateProcess(p, 0xBAD);
@@ -298,7 +295,7 @@ void CTestServer::Answer(SOCKET client, const Reply& reply)
     const std::string& b = reply.bytes;
     for (size_t at = 0, n; at < b.size(); at += n) {
         if (at == reply.pauseAt)
-            ::WaitForSingleObject(m_hResume, 30000);
+            ::WaitForSingleObject(m_hResume, INFINITE); // until Resume() or the end of the server
         n = std::min(reply.chunk ? reply.chunk : b.size(), b.size() - at);
         if (at < reply.pauseAt && at + n > reply.pauseAt)
             n = reply.pauseAt - at;

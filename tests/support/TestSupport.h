@@ -13,9 +13,9 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
-#include <ostream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 std::string ExeFolder(); // with a final backslash
@@ -29,20 +29,8 @@ void WriteFileBytes(const std::string& path, const std::string& bytes);
 // against hangs, not a speed goal); returns done().
 bool PumpUntil(const std::function<bool()>& done, DWORD ms = 30000);
 
-struct Posted {
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-    bool operator==(const Posted& o) const
-    {
-        return message == o.message && wParam == o.wParam && lParam == o.lParam;
-    }
-};
-inline void PrintTo(const Posted& m, std::ostream* os)
-{
-    *os << "{WM_USER+" << m.message - WM_USER << ", " << m.wParam << ", " << static_cast<long long>(m.lParam)
-        << "}";
-}
+// A message as posted: message, wParam, lParam.
+using Posted = std::tuple<UINT, WPARAM, LPARAM>;
 
 // The transfer phases a download posts when it gets as far as `last`.
 std::vector<Posted> TransferPhases(WPARAM last = 30);
@@ -116,14 +104,12 @@ private:
 
 // Answers message boxes of any process from a thread of its own: the i-th box gets
 // answer(i). Past `scripted` boxes it ends the `fallback` programs and answers No, so
-// a run that keeps asking still ends. Records caption, text (read through the wide
-// calls, as code-page-936 bytes), owner and buttons of each box.
+// a run that keeps asking still ends. Records caption and text of each box, read
+// through the wide calls, as code-page-936 bytes.
 class CBoxWatcher {
 public:
     struct Box {
         std::string caption, text;
-        HWND owner;
-        bool yesNoOnly;
     };
     CBoxWatcher(std::function<int(size_t)> answer, size_t scripted, std::vector<HANDLE> fallback);
     ~CBoxWatcher();
