@@ -137,9 +137,8 @@ MUTANTS = [
     ("elevation-not-tried", "engine/UpdateWorker.cpp",
      "        if (GetLastError() != ERROR_ELEVATION_REQUIRED)\n            return false;\n",
      "        return false;\n", "update_worker"),
-    ("refused-prompt-goes-on", "engine/UpdateWorker.cpp",
-     "const bool bStarted = engine_detail::g_pShellExecuteEx(&info) && info.hProcess;",
-     "const bool bStarted = engine_detail::g_pShellExecuteEx(&info) || true;", "update_worker"),
+    ("refused-prompt-goes-on", "engine/UpdateWorker.cpp", "        if (!bStarted) // a refused prompt included\n            return false;",
+     "        if (!bStarted) // a refused prompt included\n            return true;", "update_worker"),
     ("package-unlocked-before-start", "engine/UpdateWorker.cpp", "        if (!RunPackage(files[i], locks[i]))",
      "        if (locks[i].Close(), !RunPackage(files[i], locks[i]))", "update_worker"),
     # Texts on a system whose code page is not 936
@@ -288,6 +287,7 @@ MUTANTS = [
      "if (!turn.Held() || !MakeWayForStart(installFolder, std::strcmp(m_lpCmdLine, \"1\") != 0))",
      "if (!turn.Held())", "app"),
     ("tray-copy-does-not-make-way", "ui/UpdaterDlg.cpp", "    if (m_bRunOver) {", "    if (false) {", "app"),
+    ("copy-at-work-makes-way", "ui/UpdaterDlg.cpp", "    if (m_bRunOver) {", "    if (true) {", "app"),
     # Starts not taking turns (the start lock made a no-op) is not listed: two starts at
     # the same moment under Wine reach the run lock one after the other anyway.
     ("old-script-not-awaited", "app/Instances.cpp", "(FileExists(copy) || FileExists(script))", "false", "app"),

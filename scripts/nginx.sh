@@ -22,7 +22,6 @@ server {
     ssl_certificate $tls/tls_${kind%:*}.crt;
     ssl_certificate_key $tls/tls_${kind%:*}.key;
     root $dir/www;
-    location /slow/ { limit_rate 4k; }
     location = /down { return 301 http://127.0.0.1/download/hello.txt; }
 }
 CONF
