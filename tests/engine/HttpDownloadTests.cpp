@@ -31,7 +31,7 @@ class HttpDownload : public testing::Test {
 protected:
     static void SetUpTestSuite() { s_server = new CTestServer("127.0.0.10"); }
     static void TearDownTestSuite() { delete s_server; }
-    HttpDownload() { m_engine.m_hNotifyWnd = m_recorder.Window(); }
+    HttpDownload() { m_engine.m_hNotifyWnd = m_recorder.m_hWnd; }
     ~HttpDownload() override { RemoveFolder(m_folder); }
 
     int Get(const Reply& reply, const char* url = kUrl)

@@ -32,7 +32,6 @@ TEST(Init, UpdateInfoUrlAndVersionQuery)
         {own, REG_SZ, nullptr, 2, "http://h/i.php?x=1"},
     };
     const std::string main = ExeFolder() + "Vantorel.exe";
-    const HWND window = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);
         SetServerSetting(c.settings, c.type);
@@ -41,7 +40,7 @@ TEST(Init, UpdateInfoUrlAndVersionQuery)
             ASSERT_TRUE(CopyFileA((ExeFolder() + c.fake).c_str(), main.c_str(), FALSE));
         }
         CUpdateEngine engine;
-        EXPECT_EQ(engine.Init(window), c.result);
+        EXPECT_EQ(engine.Init(nullptr), c.result);
         EXPECT_EQ(engine.m_strInfoUrl, c.url);
         EXPECT_EQ(engine.m_strFolder, ExeFolder());
         EXPECT_EQ(engine.m_strModuleName, "engine_core_tests.exe");

@@ -94,7 +94,7 @@ TEST_F(SystemHttp, ProxiesHttpsAndMoves)
         DeleteFileA(m_file.c_str());
         CUpdateEngine engine; // reads the settings afresh
         CRecorder recorder;
-        engine.m_hNotifyWnd = recorder.Window();
+        engine.m_hNotifyWnd = recorder.m_hWnd;
         EXPECT_EQ(engine.HttpDownload(c.url.c_str(), m_file.c_str(), true), c.result);
         if (*c.bypass) { // the client's own request, not the proxy's
             const std::string log = m_site.Log();

@@ -93,7 +93,7 @@ protected:
         m_engine->m_strFolder = m_engine->m_strInstallFolder = m_folder;
         m_engine->m_strModuleName = "Module_Client_Updater_BAK.exe";
         m_engine->m_strInfoUrl = Url(info + "?v=01020003");
-        m_engine->m_hNotifyWnd = m_recorder.Window();
+        m_engine->m_hNotifyWnd = m_recorder.m_hWnd;
         m_engine->m_bCancel = true;
         return *m_engine;
     }

@@ -39,7 +39,6 @@ std::vector<Posted> TransferPhases(WPARAM last = 30);
 class CRecorder : public CWnd {
 public:
     CRecorder() { CreateEx(0, RegisterWndClass(0).c_str(), "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr); }
-    HWND Window() const { return m_hWnd; }
     std::vector<Posted> Take(); // what arrived so far, pending messages included
 
 protected:
