@@ -25,6 +25,21 @@ void __verbose_terminate_handler()
 namespace {
 CUpdaterApp theApp;
 
+// The installation folder the installed program handed on, or empty. Read through the
+// wide call: the narrow one may cut a value with two-byte characters short.
+std::string InstallFolderFromEnvironment()
+{
+    const std::wstring name(kInstallFolderVariable,
+                            kInstallFolderVariable + sizeof kInstallFolderVariable - 1);
+    wchar_t wide[MAX_PATH + 1];
+    const DWORD n = ::GetEnvironmentVariableW(name.c_str(), wide, MAX_PATH + 1);
+    char narrow[2 * MAX_PATH];
+    const int m = n > 0 && n <= MAX_PATH ? ::WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(n), narrow,
+                                                                 sizeof narrow, nullptr, nullptr)
+                                         : 0;
+    return std::string(narrow, m > 0 ? m : 0);
+}
+
 void Tell(const char* text)
 {
     UserMessageBox(nullptr, text, nullptr, MB_OK);
@@ -53,9 +68,8 @@ BOOL CUpdaterApp::InitInstance()
 
 BOOL CUpdaterApp::RunAsCopy(const std::string& ownFolder)
 {
-    char installed[MAX_PATH];
-    const DWORD n = ::GetEnvironmentVariableA(kInstallFolderVariable, installed, MAX_PATH);
-    const std::string installFolder = n > 0 && n < MAX_PATH ? std::string(installed, n) : ownFolder;
+    const std::string installed = InstallFolderFromEnvironment();
+    const std::string installFolder = installed.empty() ? ownFolder : installed;
     ::SetEnvironmentVariableA(kInstallFolderVariable, nullptr);
     if (!HoldRunLock(installFolder, m_hRunLock))
         return FALSE; // another copy of this installation runs

@@ -282,7 +282,15 @@ MUTANTS = [
     # Deployment: scratch place, one updater at a time, cancel, relaunch through any folder
     ("scratch-place-not-used", "app/UpdaterApp.cpp", "    if (prepared != RelaunchPrepared::Ready) {",
      "    if (false) {", "app"),
-    ("copy-ignores-the-installation", "app/UpdaterApp.cpp", "n > 0 && n < MAX_PATH ?", "false ?", "app"),
+    ("copy-ignores-the-installation", "app/UpdaterApp.cpp", "return std::string(narrow, m > 0 ? m : 0);",
+     "return std::string();", "app"),
+    # The narrow call cuts a folder with two-byte characters short under Wine.
+    ("installation-folder-read-narrow", "app/UpdaterApp.cpp",
+     "    const std::string installed = InstallFolderFromEnvironment();\n",
+     "    char narrow[MAX_PATH];\n    const DWORD n = ::GetEnvironmentVariableA(kInstallFolderVariable, narrow, MAX_PATH);\n"
+     "    const std::string installed(narrow, n < MAX_PATH ? n : 0);\n", "app"),
+    ("copy-suffix-compared-with-case", "app/UpdaterApp.cpp", 'lstrcmpiA(self.c_str() + tail, "_BAK.EXE")',
+     'lstrcmpA(self.c_str() + tail, "_BAK.EXE")', "app"),
     ("running-copy-not-asked", "app/UpdaterApp.cpp",
      "if (!turn.Held() || !MakeWayForStart(installFolder, std::strcmp(m_lpCmdLine, \"1\") != 0))",
      "if (!turn.Held())", "app"),
@@ -304,6 +312,8 @@ MUTANTS = [
     ("quotes-not-followed", "app/RelaunchScript.cpp", "            bQuoted = !bQuoted;\n", "", "app"),
     ("line-break-passed-on", "app/RelaunchScript.cpp", "if (c == '\\r' || c == '\\n' || c == '\\0')",
      "if (c == '\\0')", "app"),
+    # Not listed: the interpreter started without /v:off. Wine's interpreter does not read
+    # the registry's DelayedExpansion, so a '!' in a folder name relaunches either way.
     # The main dialog
     ("quiet-mode-never-chosen", "ui/UpdaterDlg.cpp", 'm_bShowPopups = !(pApp && std::strcmp(pApp->m_lpCmdLine, "1") == 0);',
      "m_bShowPopups = true;", "app"),

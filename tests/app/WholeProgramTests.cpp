@@ -1,5 +1,5 @@
 // The installed program started as a user starts it, against the private nginx of the
-// worker tests, in a folder whose path holds a blank: the relaunch from the copy, the
+// worker tests, in a folder whose path holds blanks and letters beyond ASCII: the relaunch from the copy, the
 // script and the clean-up, quiet and visible runs, an update with the main program
 // running, and quitting from the notifier. Observed from outside: files, processes,
 // windows and the server's log.
@@ -106,7 +106,10 @@ protected:
 
     CNginxSite m_site;
     std::string m_folder = MakeTempFolder("whole");
-    std::string m_app = m_folder + "my app\\";
+    // Letters beyond ASCII, Chinese ones where the code page holds them, as many users'
+    // installations have.
+    std::string m_app =
+        m_folder + Ansi(GetACP() == 936 ? L"my app \u4e07\u901a f\u00fcr\\" : L"my app f\u00fcr\\");
 };
 
 TEST_F(WholeProgram, QuietRunWithNothingToDoEndsByItself)
@@ -124,8 +127,10 @@ TEST_F(WholeProgram, UpdateWithTheMainProgramRunningThenCancel)
     CBoxWatcher watcher([](size_t) { return IDYES; }, 1, {main});
     Launch({"-x & %y% (z)"});
     const std::string copy = m_app + kCopyName;
-    EXPECT_EQ(ReadFileBytes(m_app + "update.bat"),
-              "\"" + copy + "\" -x ^& %%y%% ^(z^)\r\ndel \"" + copy + "\"\r\ndel %0");
+    std::string script = "\"" + copy + "\" -x ^& %%y%% ^(z^)\r\ndel \"" + copy + "\"\r\ndel %0";
+    CharToOemBuffA(script.c_str(), &script[0],
+                   static_cast<DWORD>(script.size())); // as the interpreter reads it
+    EXPECT_EQ(ReadFileBytes(m_app + "update.bat"), script);
     EXPECT_TRUE(PumpUntil([&] { return ReadFileBytes(m_folder + "ran.log") == "a.exe\nb.exe\n"; }));
     ASSERT_EQ(watcher.Boxes().size(), 1u);
     EXPECT_EQ(watcher.Boxes()[0].caption, "请关闭Vantorel主程序");

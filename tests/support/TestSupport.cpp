@@ -53,6 +53,13 @@ void WriteFileBytes(const std::string& path, const std::string& bytes)
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
+std::string Ansi(const wchar_t* text)
+{
+    char bytes[MAX_PATH];
+    const int n = ::WideCharToMultiByte(CP_ACP, 0, text, -1, bytes, MAX_PATH, nullptr, nullptr);
+    return std::string(bytes, n > 0 ? n - 1 : 0);
+}
+
 bool PumpUntil(const std::function<bool()>& done, DWORD ms)
 {
     for (const DWORD start = ::GetTickCount(); !done() && ::GetTickCount() - start < ms;) {

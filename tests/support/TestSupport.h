@@ -24,6 +24,8 @@ void RemoveFolder(const std::string& folder);
 bool FileExists(const std::string& path);
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
+// A text in the system's ANSI code page.
+std::string Ansi(const wchar_t* text);
 
 // Dispatches this thread's messages until done() holds or `ms` have passed (a bound
 // against hangs, not a speed goal); returns done().
