@@ -122,8 +122,9 @@ bool StartRelaunchScript(const std::string& script, CHandle& process)
     if (n == 0 || n >= MAX_PATH)
         return false;
     const std::string interpreter = std::string(system) + "\\cmd.exe";
-    // With /s the interpreter drops the outer quotes and keeps the rest as it is.
-    std::string commandLine = "cmd.exe /d /s /c \"\"" + script + "\"\"";
+    // With /s the interpreter drops the outer quotes and keeps the rest as it is; /v:off
+    // keeps a '!' in a path literal where the user's registry turns delayed expansion on.
+    std::string commandLine = "cmd.exe /d /v:off /s /c \"\"" + script + "\"\"";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
