@@ -71,7 +71,7 @@ protected:
             ASSERT_TRUE(started.back());
         }
         for (const CFake& process : started)
-            EXPECT_EQ(WaitForSingleObject(process, 20000), WAIT_OBJECT_0);
+            EXPECT_EQ(WaitForSingleObject(process, 10000), WAIT_OBJECT_0);
     }
     // Nothing of the copy is left: process, file, script and download folder.
     bool CleanedUp(const std::string& folder)

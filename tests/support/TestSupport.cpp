@@ -283,8 +283,14 @@ CTestServer::CTestServer(const char* address) : m_hResume(::CreateEventA(nullptr
             std::string request;
             char chunk[512];
             for (int n;
-                 request.find("\r\n\r\n") == std::string::npos && (n = ::recv(client, chunk, 512, 0)) > 0;)
+                 request.find("\r\n\r\n") == std::string::npos && (n = ::recv(client, chunk, 512, 0)) > 0;) {
                 request.append(chunk, n);
+                if (request.size() >= 2 && request.compare(request.size() - 2, 2, "\r\n") == 0) {
+                    const DWORD rest = 100; // after a whole line, the blank one would have come with it
+                    ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&rest),
+                                 sizeof rest);
+                }
+            }
             Reply reply;
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
