@@ -135,7 +135,7 @@ std::vector<BYTE> VersionResource(HANDLE file)
 {
     CImageHeaders image;
     IMAGE_DATA_DIRECTORY table = {};
-    if (!image.Read(file) || !image.Directory(file, IMAGE_DIRECTORY_ENTRY_RESOURCE, table))
+    if (!image.Read(file) || !image.Directory(file, IMAGE_DIRECTORY_ENTRY_RESOURCE, table) || !table.Size)
         return {};
     // `size` bytes at an address, all within one section's raw data.
     const auto read = [&](DWORD address, void* buffer, DWORD size) {
