@@ -1,7 +1,10 @@
 // Which packages may run. An installed main program whose header carries a signature
 // names its publisher (its signer certificate's subject); from then on only packages
 // validly signed by that same publisher run. A main program that carries no signature
-// at all lets every package run; one that cannot be read lets none.
+// at all lets every package run; one that cannot be read lets none. Among the publisher's
+// packages, one naming the main program's product in its version resource must carry at
+// least the main program's product version: an older installer the publisher once signed
+// (a rollback to a known hole) is refused.
 #pragma once
 
 #include <windows.h>
@@ -13,7 +16,8 @@
 
 class CPackageTrust {
 public:
-    // Reads the publisher from the main program's signature, if it carries one.
+    // Reads the publisher from the main program's signature, if it carries one, and then
+    // its product's name and version.
     explicit CPackageTrust(const std::string& mainProgram);
 
     // Whether `package` may run. Where a check is made, `lock` then holds the file open
@@ -24,4 +28,6 @@ public:
 private:
     bool m_bSigned = false;
     std::vector<BYTE> m_subject; // the signer certificate's encoded subject
+    std::wstring m_strProduct;   // without trailing blanks; empty: no version rule
+    ULONGLONG m_nVersion = 0;    // the product version's four parts, first part highest
 };

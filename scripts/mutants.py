@@ -120,13 +120,28 @@ MUTANTS = [
     # fails (an altered file) stops before the signer's chain is built, so the checks
     # on that chain refuse the package anyway.
     ("trust-names-not-compared", "engine/PackageTrust.cpp",
-     "std::vector<BYTE>(name.pbData, name.pbData + name.cbData) == m_subject", "true", "update_worker"),
+     "std::vector<BYTE>(name.pbData, name.pbData + name.cbData) != m_subject", "false", "update_worker"),
     # Not listed: ignoring the Authenticode chain policy. Under Wine every case it refuses
     # (an expired signer) the chain's own error status refuses too.
     ("trust-chain-status-ignored", "engine/PackageTrust.cpp",
      "&& (pChain->TrustStatus.dwErrorStatus & ~tolerated) == 0", "", "update_worker"),
     ("trust-usage-not-required", "engine/PackageTrust.cpp", "bSound && pCert && NamesCodeSigning(pCert)",
      "bSound && pCert", "update_worker"),
+    # No rollback to an older installer of this product
+    ("rollback-file-version-compared", "engine/PackageTrust.cpp",
+     "fixed.dwProductVersionMS) << 32 | fixed.dwProductVersionLS",
+     "fixed.dwFileVersionMS) << 32 | fixed.dwFileVersionLS", "update_worker"),
+    ("rollback-equal-refused", "engine/PackageTrust.cpp", "|| version >= m_nVersion;", "|| version > m_nVersion;",
+     "update_worker"),
+    ("rollback-name-case-compared", "engine/PackageTrust.cpp", "!SameText(product, m_strProduct)",
+     "product != m_strProduct", "update_worker"),
+    ("rollback-trailing-blanks-kept", "engine/PackageTrust.cpp", "while (!name.empty() && name.back() == L' ')",
+     "while (false)", "update_worker"),
+    ("rollback-first-string-table-read", "engine/PackageTrust.cpp", "FindChild(bytes, info, key, table)",
+     "ReadBlock(bytes, info.children, info.end, table)", "update_worker"),
+    ("rollback-second-package-not-judged", "engine/UpdateWorker.cpp",
+     "        if (!trust.Admit(files[i], locks[i]))", "        if (!trust.Admit(files[i], locks[i]) && i == 0)",
+     "update_worker"),
     ("trust-checked-after-closing", "engine/UpdateWorker.cpp",
      "    const CPackageTrust trust(",
      "    CloseRunningPrograms(engine.m_hNotifyWnd, engine.m_strModuleName, engine.m_strFolder + \"Vantorel.exe\");\n"
