@@ -14,43 +14,27 @@ namespace {
 // The user's proxy settings where Windows keeps them for the system's HTTP stack.
 void SetProxySettings(const std::string& proxy, const std::string& bypass, const std::string& script)
 {
-    std::string blob;
-    auto dword = [&](DWORD v) { blob.append(reinterpret_cast<const char*>(&v), 4); };
-    auto text = [&](const std::string& t) {
-        dword(static_cast<DWORD>(t.size()));
-        blob += t;
-    };
-    dword(0x46);
-    dword(1);
-    dword(1 | (proxy.empty() ? 0 : 2) | (script.empty() ? 0 : 4));
-    text(proxy);
-    text(bypass);
-    text(script);
+    const DWORD head[] = {0x46, 1, 1u | (proxy.empty() ? 0 : 2) | (script.empty() ? 0 : 4)};
+    std::string blob(reinterpret_cast<const char*>(head), sizeof head);
+    for (const std::string* text : {&proxy, &bypass, &script}) {
+        const DWORD size = static_cast<DWORD>(text->size());
+        blob.append(reinterpret_cast<const char*>(&size), sizeof size) += *text;
+    }
     blob.append(32, '\0');
     RegSetKeyValueA(HKEY_CURRENT_USER,
                     "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections",
                     "DefaultConnectionSettings", REG_BINARY, blob.data(), static_cast<DWORD>(blob.size()));
 }
 
-// Cancels the engine after as many options as asked. Freed requests are poisoned with
-// zeros and kept, so that a release after the free frees an all-zero block again.
+// Cancels the engine after as many options as asked.
 CUpdateEngine* g_pCancelled = nullptr;
 int g_nOptionsLeft = 0;
-std::atomic<int> g_nFreedTwice{0};
-
 BOOL WINAPI CancelAfterOption(void* h, DWORD option, void* buffer, DWORD length)
 {
     const BOOL ok = WinHttpSetOption(h, option, buffer, length);
-    if (--g_nOptionsLeft == 0)
-        g_pCancelled->Cancel();
-    return ok;
+    return --g_nOptionsLeft == 0 ? (g_pCancelled->Cancel(), ok) : ok;
 }
-
-void FreeZeroed(void* p, size_t n)
-{
-    g_nFreedTwice += !*static_cast<char*>(p) && !memcmp(p, static_cast<char*>(p) + 1, n - 1);
-    memset(p, 0, n);
-}
+std::atomic<int> g_nFreedTwice{0};
 
 class SystemHttp : public testing::Test {
 protected:
@@ -115,11 +99,16 @@ TEST_F(SystemHttp, ProxiesHttpsAndMoves)
     // The test server, as the proxy, answers for the server too: the logon goes to its 407
     // only. Wine makes no logon token; the second request shows the stack was told.
     for (const char* reply :
-         {"407 Proxy\r\nProxy-Authenticate: NTLM\r\n\r\n", "200 OK\r\nContent-Length: 5\r\n\r\nhello",
-          "401 Server\r\nWWW-Authenticate: NTLM\r\n\r\n"})
+         {"407 P\r\nProxy-Authenticate: NTLM\r\n\r\n", "200 OK\r\nContent-Length: 5\r\n\r\nhello",
+          "401 S\r\nWWW-Authenticate: NTLM\r\n\r\n"})
         m_server.Queue({std::string("HTTP/1.0 ") + reply});
+    // Freed requests are poisoned with zeros and kept: a release after the free frees an
+    // all-zero block again.
     engine_detail::g_pSetHttpOption = CancelAfterOption;
-    engine_detail::g_pFreeRequest = FreeZeroed;
+    engine_detail::g_pFreeRequest = [](void* p, size_t n) {
+        g_nFreedTwice += !*static_cast<char*>(p) && !memcmp(p, static_cast<char*>(p) + 1, n - 1);
+        memset(p, 0, n);
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SetProxySettings(c.proxy, c.bypass, c.script);
