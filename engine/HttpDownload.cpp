@@ -150,7 +150,7 @@ int CUpdateEngine::DirectDownload(const char* url, const char* path, bool notify
         address.sin_addr.s_addr = a;
     } else {
         const auto found = std::make_shared<in_addr>();
-        found->s_addr = INADDR_NONE;
+        found->s_addr = INADDR_NONE; // none found; no server has it, as above
         if (!LookUp([found, host] {
                 const hostent* entry = gethostbyname(host.c_str());
                 if (entry && entry->h_addrtype == AF_INET && entry->h_addr_list && entry->h_addr_list[0])

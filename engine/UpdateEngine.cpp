@@ -13,6 +13,7 @@ const char* const kDefaultInfoUrl = "http://" UPDATER_UPDATE_HOST "/download/upd
 using engine_detail::kDefaultInfoUrl;
 
 namespace {
+// A lookup's own thread, which deletes the lookup when it is done.
 DWORD WINAPI RunLookup(LPVOID param)
 {
     const std::unique_ptr<std::function<void()>> lookup(static_cast<std::function<void()>*>(param));
