@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 
+#include "framework/UserText.h"
+
 namespace {
 
 std::string DoublePercent(const std::string& text)
@@ -30,15 +32,8 @@ bool ToOemCodePage(std::string& text)
     const int n = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, &wide[0], size);
     if (n <= 0)
         return false;
-    std::string oem(static_cast<size_t>(n) * 2, '\0');
-    BOOL usedDefault = FALSE;
-    const int m = WideCharToMultiByte(CP_OEMCP, WC_NO_BEST_FIT_CHARS, wide.data(), n, &oem[0],
-                                      static_cast<int>(oem.size()), nullptr, &usedDefault);
-    if (m <= 0 || usedDefault)
-        return false;
-    oem.resize(m);
-    text.swap(oem);
-    return true;
+    wide.resize(n);
+    return Narrow(wide, CP_OEMCP, text);
 }
 
 } // namespace

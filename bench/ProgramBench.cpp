@@ -3,8 +3,9 @@
 //   program_bench shown FOLDER N   wall time from the start to the popup fully shown
 //   program_bench quiet FOLDER N   wall time from the start with "1" to the copy's end
 //   program_bench idle FOLDER S    keeps the copy running S seconds after its popup showed
-//   program_bench cancel FOLDER N  from the cancel click to the copy's end, while the
-//                                  server holds a package's body back (settings say where)
+//   program_bench cancel FOLDER N  from the cancel click to the copy's end, while a server
+//                                  holds back a package's body or the proxy script (the
+//                                  settings say which)
 //   program_bench memory FOLDER N  peak working set of the copy in a quiet run
 //   program_bench memory EXE N     the same of a program that ends when it is told to close
 // Medians in milliseconds. Ends every copy it started with the popup's cancel button.
@@ -212,7 +213,7 @@ int main(int argc, char** argv)
             times.push_back(Now() - start);
         }
         printf(
-            "cancel during a stalled download, click to the copy's end: %.0f ms (median of %d, max %.0f)\n",
+            "cancel while a server holds back, click to the copy's end: %.0f ms (median of %d, max %.0f)\n",
             Median(times), n, *std::max_element(times.begin(), times.end()));
     } else if (mode == "idle") {
         // Linux reads the copy's CPU time meanwhile: Wine reports none for other processes.

@@ -97,8 +97,13 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   $program memory "$app_win" 9
   $program memory "Z:$(echo "'"$build"'/bin/minimal_window.exe" | tr / \\\\)" 9
   wine reg add "$key" /v UpdateSvrUrl /d "http://127.0.0.1/download/stall.php" /f >/dev/null 2>&1
+  echo "== cancel while the server holds a package'"'"'s body back"
   $program cancel "$app_win" 5
   wine reg add "$key" /v UpdateSvrUrl /d "http://127.0.0.1/download/latest.php" /f >/dev/null 2>&1
+  echo "== cancel while the same server holds the user'"'"'s configuration script back"
+  wine_proxy_settings "" "" http://127.0.0.5/proxy.pac
+  $program cancel "$app_win" 5
+  wine_proxy_settings
   $program idle "$app_win" 75 &
   sleep 10 # the popup has slid in and out again: idle in the tray
   # The copy is the Wine process with the most mappings of those naming it.

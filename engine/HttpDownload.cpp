@@ -98,13 +98,15 @@ private:
 
 int CUpdateEngine::HttpDownload(const char* url, const char* path, bool notify, std::int32_t maxLength)
 {
+    m_nContentLength = -1;
+    m_nReceived = 0;
     const bool bSecure = strncmp(url, "https://", 8) == 0;
     CProxy proxy;
-    const bool bProxy = (bSecure || strncmp(url, "http://", 7) == 0) && ProxyFor(url, proxy);
+    if ((bSecure || strncmp(url, "http://", 7) == 0) && !ProxyFor(url, proxy))
+        return DOWNLOAD_CANCELLED;
+    const bool bProxy = !proxy.m_strProxy.empty();
     int result = 0;
     if (bSecure || bProxy) {
-        m_nContentLength = -1;
-        m_nReceived = 0;
         result = SystemDownload(url, path, notify, maxLength, proxy);
     } else {
         result = DirectDownload(url, path, notify, maxLength);
@@ -118,9 +120,6 @@ int CUpdateEngine::HttpDownload(const char* url, const char* path, bool notify, 
 
 int CUpdateEngine::DirectDownload(const char* url, const char* path, bool notify, std::int32_t maxLength)
 {
-    m_nContentLength = -1;
-    m_nReceived = 0;
-
     auto post = [&](WPARAM phase) {
         if (notify)
             PostMessageA(m_hNotifyWnd, UM_TRANSFER_STATE, phase, 0);
@@ -150,10 +149,17 @@ int CUpdateEngine::DirectDownload(const char* url, const char* path, bool notify
             return DOWNLOAD_FAILED;
         address.sin_addr.s_addr = a;
     } else {
-        const hostent* entry = gethostbyname(host.c_str());
-        if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list || !entry->h_addr_list[0])
+        const auto found = std::make_shared<in_addr>();
+        found->s_addr = INADDR_NONE; // none found; no server has it, as above
+        if (!LookUp([found, host] {
+                const hostent* entry = gethostbyname(host.c_str());
+                if (entry && entry->h_addrtype == AF_INET && entry->h_addr_list && entry->h_addr_list[0])
+                    memcpy(found.get(), entry->h_addr_list[0], sizeof *found);
+            }))
+            return DOWNLOAD_CANCELLED;
+        if (found->s_addr == INADDR_NONE)
             return DOWNLOAD_FAILED;
-        memcpy(&address.sin_addr, entry->h_addr_list[0], sizeof address.sin_addr);
+        address.sin_addr = *found;
     }
 
     if (m_bCancel)

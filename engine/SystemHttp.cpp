@@ -15,6 +15,10 @@
 #include "engine/BodyFile.h"
 #include "framework/UserText.h"
 
+#ifndef WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3 // missing from older SDKs' headers
+#define WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3 0x00002000
+#endif
+
 namespace {
 
 const int kMaxMoves = 5;
@@ -69,25 +73,25 @@ std::wstring HeaderText(HINTERNET request, DWORD query)
     return text;
 }
 
-// The narrow form of a URL the server named; false when it cannot be carried.
-bool Narrow(const std::wstring& wide, std::string& narrow)
+// Lets the stack answer a proxy's 407 with the user's logon (no name and password: the
+// logon itself), where the proxy accepts integrated authentication.
+bool SetProxyLogon(HINTERNET request)
 {
-    BOOL usedDefault = FALSE;
-    const int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), nullptr, 0,
-                                      nullptr, &usedDefault);
-    if (n <= 0 || usedDefault)
+    DWORD schemes = 0, first = 0, target = 0;
+    if (!WinHttpQueryAuthSchemes(request, &schemes, &first, &target))
         return false;
-    narrow.assign(n, '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), &narrow[0], n, nullptr,
-                        nullptr);
-    return true;
+    const DWORD scheme = schemes & WINHTTP_AUTH_SCHEME_NEGOTIATE ? WINHTTP_AUTH_SCHEME_NEGOTIATE
+                         : schemes & WINHTTP_AUTH_SCHEME_NTLM    ? WINHTTP_AUTH_SCHEME_NTLM
+                                                                 : 0;
+    return scheme
+           && WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme, nullptr, nullptr, nullptr);
 }
 
 // The absolute URL a Location names, relative to `base`; false when there is none.
 bool MovedTo(const std::string& base, const std::wstring& location, std::string& url)
 {
     std::string target;
-    if (location.empty() || !Narrow(location, target))
+    if (location.empty() || !Narrow(location, CP_ACP, target))
         return false;
     if (target.compare(0, 7, "http://") == 0 || target.compare(0, 8, "https://") == 0) {
         url = target;
@@ -107,59 +111,10 @@ bool MovedTo(const std::string& base, const std::wstring& location, std::string&
     return true;
 }
 
-// What one request shares with the stack's callbacks. It lives until both the worker
-// has let go of it and the stack has reported the request's handle closing, which may
-// come later: a cancel closes the handle and does not wait for the stack.
-struct CRequestContext {
-    CRequestContext() : hDone(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
-    ~CRequestContext() { CloseHandle(hDone); }
-    CRequestContext(const CRequestContext&) = delete;
-    CRequestContext& operator=(const CRequestContext&) = delete;
-    void Release()
-    {
-        if (--refs == 0)
-            delete this;
-    }
-
-    const HANDLE hDone; // a step of the stack completed or failed
-    DWORD dwError = 0;
-    DWORD dwRead = 0; // bytes available, then bytes read
-    std::atomic<int> refs{1};
-    char buffer[kReadSize];
-};
-
-void CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length)
-{
-    auto* p = reinterpret_cast<CRequestContext*>(context);
-    if (!p)
-        return;
-    switch (status) {
-    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
-        p->dwRead = *static_cast<DWORD*>(info);
-        SetEvent(p->hDone);
-        break;
-    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
-        p->dwRead = length;
-        SetEvent(p->hDone);
-        break;
-    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
-        p->dwError = static_cast<WINHTTP_ASYNC_RESULT*>(info)->dwError;
-        SetEvent(p->hDone);
-        break;
-    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
-    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
-        SetEvent(p->hDone);
-        break;
-    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
-        p->Release();
-        break;
-    }
-}
-
 std::string Narrowed(const wchar_t* text)
 {
     std::string narrow;
-    return text && Narrow(text, narrow) ? narrow : std::string();
+    return text && Narrow(text, CP_ACP, narrow) ? narrow : std::string();
 }
 
 // Whether the user's bypass list names the host: "<local>" for names without a dot,
@@ -180,34 +135,123 @@ bool Bypassed(const std::string& host, const std::string& list)
 
 } // namespace
 
-// The request in progress, known to the engine so that Cancel can close it from the
-// interface thread; closed here unless Cancel did.
-class CCancellable {
+namespace engine_detail {
+BOOL(WINAPI* g_pSetHttpOption)(void*, DWORD, void*, DWORD) = WinHttpSetOption;
+void (*g_pFreeRequest)(void*, size_t) = [](void* p, size_t) { ::operator delete(p); };
+} // namespace engine_detail
+
+using engine_detail::g_pSetHttpOption;
+
+// One request of the stack: its handle, which Cancel may close from the interface
+// thread, and what the stack's callbacks share with the worker. Two owners: the worker,
+// until Close(), and the stack, from the moment its callback can see the object until it
+// reports the handle closing (after a cancel's close, maybe later). The last one deletes.
+class CSystemRequest {
 public:
-    CCancellable(CUpdateEngine& engine, HINTERNET h) : m_engine(engine), m_h(h)
-    {
-        const std::lock_guard<std::mutex> lock(m_engine.m_socketLock);
-        m_engine.m_hRequest = m_h;
-    }
-    ~CCancellable()
-    {
-        const std::lock_guard<std::mutex> lock(m_engine.m_socketLock);
-        if (m_h && m_engine.m_hRequest == m_h)
-            WinHttpCloseHandle(m_h);
-        m_engine.m_hRequest = nullptr;
-    }
-    CCancellable(const CCancellable&) = delete;
-    CCancellable& operator=(const CCancellable&) = delete;
-    HINTERNET Get() const { return m_h; }
+    // The request opened, known to the engine and handed to the stack; null on failure.
+    static CSystemRequest* Open(CUpdateEngine& engine, HINTERNET connection, const std::wstring& object,
+                                DWORD flags);
+    // The worker's end: the handle closed unless Cancel did, and its share let go.
+    void Close(CUpdateEngine& engine);
+    struct CCloser {
+        CUpdateEngine* pEngine;
+        void operator()(CSystemRequest* p) const { p->Close(*pEngine); }
+    };
+    static void operator delete(void* p, size_t size) { engine_detail::g_pFreeRequest(p, size); }
+    CSystemRequest(const CSystemRequest&) = delete;
+    CSystemRequest& operator=(const CSystemRequest&) = delete;
+
+    const HINTERNET m_h;
+    const HANDLE m_hDone; // a step of the stack completed or failed
+    DWORD m_dwError = 0;
+    DWORD m_dwRead = 0; // bytes available, then bytes read
+    char m_buffer[kReadSize];
 
 private:
-    CUpdateEngine& m_engine;
-    const HINTERNET m_h;
+    explicit CSystemRequest(HINTERNET h) : m_h(h), m_hDone(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+    ~CSystemRequest() { CloseHandle(m_hDone); }
+    void Release()
+    {
+        if (--m_refs == 0)
+            delete this;
+    }
+    static void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length);
+
+    std::atomic<int> m_refs{1}; // the worker's; the stack's once handed over
 };
 
-bool CUpdateEngine::ProxyFor(const std::string& url, CProxy& proxy)
+CSystemRequest* CSystemRequest::Open(CUpdateEngine& engine, HINTERNET connection, const std::wstring& object,
+                                     DWORD flags)
 {
-    CProxySettings& settings = m_proxySettings;
+    const HINTERNET h = WinHttpOpenRequest(connection, L"GET", object.empty() ? L"/" : object.c_str(),
+                                           nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
+    if (!h)
+        return nullptr;
+    auto* const p = new CSystemRequest(h);
+    {
+        const std::lock_guard<std::mutex> lock(engine.m_socketLock);
+        engine.m_hRequest = h;
+    }
+    // The stack's share is counted before it can see the object: from then on a cancel may
+    // close the handle, and the stack report the closing, before the call has returned.
+    ++p->m_refs;
+    DWORD_PTR self = reinterpret_cast<DWORD_PTR>(p);
+    if (WinHttpSetStatusCallback(h, OnStatus,
+                                 WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES, 0)
+            != WINHTTP_INVALID_STATUS_CALLBACK
+        && g_pSetHttpOption(h, WINHTTP_OPTION_CONTEXT_VALUE, &self, sizeof self))
+        return p;
+    p->Release(); // it never reached the stack
+    p->Close(engine);
+    return nullptr;
+}
+
+void CSystemRequest::Close(CUpdateEngine& engine)
+{
+    {
+        const std::lock_guard<std::mutex> lock(engine.m_socketLock);
+        if (engine.m_hRequest == m_h) {
+            WinHttpCloseHandle(m_h);
+            engine.m_hRequest = nullptr;
+        }
+    }
+    Release();
+}
+
+void CALLBACK CSystemRequest::OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length)
+{
+    auto* p = reinterpret_cast<CSystemRequest*>(context);
+    if (!p)
+        return;
+    switch (status) {
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+        p->m_dwRead = *static_cast<DWORD*>(info);
+        SetEvent(p->m_hDone);
+        break;
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+        p->m_dwRead = length;
+        SetEvent(p->m_hDone);
+        break;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+        p->m_dwError = static_cast<WINHTTP_ASYNC_RESULT*>(info)->dwError;
+        SetEvent(p->m_hDone);
+        break;
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+        SetEvent(p->m_hDone);
+        break;
+    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
+        p->Release();
+        break;
+    }
+}
+
+namespace {
+
+// The user's proxy for `url`, empty for a direct request; the settings are read once.
+// Blocks for as long as automatic detection and the configuration script take.
+void ReadProxy(const std::string& url, CProxySettings& settings, CProxy& proxy)
+{
     if (!settings.m_bRead) {
         settings.m_bRead = true;
         WINHTTP_CURRENT_USER_IE_PROXY_CONFIG user = {};
@@ -235,7 +279,7 @@ bool CUpdateEngine::ProxyFor(const std::string& url, CProxy& proxy)
         WINHTTP_AUTOPROXY_OPTIONS options = {};
         options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
         options.lpszAutoConfigUrl = settings.m_strScript.c_str();
-        options.fAutoLogonIfChallenged = TRUE;
+        options.fAutoLogonIfChallenged = FALSE; // the script's server is no proxy
         WINHTTP_PROXY_INFO info = {};
         const std::wstring wideUrl = Widen(url, CP_ACP);
         if (session && WinHttpGetProxyForUrl(session.get(), wideUrl.c_str(), &options, &info)) {
@@ -245,17 +289,33 @@ bool CUpdateEngine::ProxyFor(const std::string& url, CProxy& proxy)
             }
             GlobalFree(info.lpszProxy);
             GlobalFree(info.lpszProxyBypass);
-            return !proxy.m_strProxy.empty();
+            return;
         }
     }
     if (settings.m_strProxy.empty())
-        return false;
+        return;
     const size_t hostStart = url.find("://") + 3;
     const std::string host = url.substr(hostStart, url.find_first_of(":/?", hostStart) - hostStart);
     if (Bypassed(host, settings.m_strBypass))
-        return false;
+        return;
     proxy.m_strProxy = settings.m_strProxy;
     proxy.m_strBypass = settings.m_strBypass;
+}
+
+} // namespace
+
+bool CUpdateEngine::ProxyFor(const std::string& url, CProxy& proxy)
+{
+    struct CFound {
+        CProxySettings settings;
+        CProxy proxy;
+    };
+    const auto found = std::make_shared<CFound>();
+    found->settings = m_proxySettings;
+    if (!LookUp([found, url] { ReadProxy(url, found->settings, found->proxy); }))
+        return false;
+    m_proxySettings = found->settings;
+    proxy = found->proxy;
     return true;
 }
 
@@ -276,6 +336,12 @@ int CUpdateEngine::SystemDownload(const char* firstUrl, const char* path, bool n
                     bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : bypass.c_str(), WINHTTP_FLAG_ASYNC));
     if (!session || !WinHttpSetTimeouts(session.get(), 0, kConnectMs, kTransferMs, kTransferMs))
         return DOWNLOAD_FAILED;
+    // Windows 7's stack offers TLS 1.2 only when asked; one that knows no 1.3 refuses it.
+    DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+    if (!g_pSetHttpOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
+        protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+        g_pSetHttpOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
+    }
 
     std::string url = firstUrl;
     for (int moves = 0;; ++moves) {
@@ -292,64 +358,53 @@ int CUpdateEngine::SystemDownload(const char* firstUrl, const char* path, bool n
         const CInternet connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
         if (!connection)
             return DOWNLOAD_FAILED;
-        const CCancellable request(*this, WinHttpOpenRequest(connection.get(), L"GET",
-                                                             object.empty() ? L"/" : object.c_str(), nullptr,
-                                                             WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                             IsSecure(url) ? WINHTTP_FLAG_SECURE : 0));
-        if (!request.Get())
+        const std::unique_ptr<CSystemRequest, CSystemRequest::CCloser> request(
+            CSystemRequest::Open(*this, connection.get(), object, IsSecure(url) ? WINHTTP_FLAG_SECURE : 0),
+            CSystemRequest::CCloser{this});
+        if (!request)
             return DOWNLOAD_FAILED;
-        CRequestContext* const context = new CRequestContext;
-        const std::unique_ptr<CRequestContext, void (*)(CRequestContext*)> hold(
-            context, [](CRequestContext* p) { p->Release(); });
-        DWORD_PTR contextValue = reinterpret_cast<DWORD_PTR>(context);
-        if (WinHttpSetStatusCallback(request.Get(), OnRequestStatus,
-                                     WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES, 0)
-                == WINHTTP_INVALID_STATUS_CALLBACK
-            || !WinHttpSetOption(request.Get(), WINHTTP_OPTION_CONTEXT_VALUE, &contextValue,
-                                 sizeof contextValue))
-            return DOWNLOAD_FAILED;
-        ++context->refs; // the stack's, released when it reports the handle closing
+        const HINTERNET h = request->m_h;
         DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-        // The logon of the user, where a proxy asks for it and accepts it; nothing prompts.
-        DWORD logon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
-        if (!WinHttpSetOption(request.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never))
+        // No logon goes out unasked: only a proxy's 407 below gets it.
+        DWORD logon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
+        if (!g_pSetHttpOption(h, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never)
+            || !g_pSetHttpOption(h, WINHTTP_OPTION_AUTOLOGON_POLICY, &logon, sizeof logon))
             return DOWNLOAD_FAILED;
-        WinHttpSetOption(request.Get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &logon, sizeof logon);
 
         // Waits for the step just begun: 0 when it completed, else the result to return.
         auto await = [&](BOOL begun) -> int {
             if (!begun)
                 return FailureCode(GetLastError());
-            const HANDLE events[] = {context->hDone, m_hCancelEvent};
-            for (;;) {
-                const DWORD woken = WaitForMultipleObjects(2, events, FALSE, INFINITE);
-                if (m_bCancel || (woken != WAIT_OBJECT_0 && woken != WAIT_OBJECT_0 + 1))
-                    return DOWNLOAD_CANCELLED;
-                if (woken == WAIT_OBJECT_0)
-                    return context->dwError ? FailureCode(context->dwError) : 0;
-                ResetEvent(m_hCancelEvent); // left from a cancel whose flag was cleared since
-            }
+            if (!WaitOrCancel(request->m_hDone))
+                return DOWNLOAD_CANCELLED;
+            return request->m_dwError ? FailureCode(request->m_dwError) : 0;
         };
         if (m_bCancel)
             return DOWNLOAD_CANCELLED;
 
         post(0);
-        if (const int rc = await(WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                                                    WINHTTP_NO_REQUEST_DATA, 0, 0, contextValue)))
-            return rc;
-        post(10);
-        if (const int rc = await(WinHttpReceiveResponse(request.Get(), nullptr)))
-            return rc;
-
-        DWORD status = 0, size = sizeof status;
-        if (!WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                                 WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
-            return DOWNLOAD_FAILED;
+        DWORD status = 0;
+        for (bool bLogonSet = false;; bLogonSet = true) {
+            if (const int rc =
+                    await(WinHttpSendRequest(h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
+                                             0, reinterpret_cast<DWORD_PTR>(request.get()))))
+                return rc;
+            if (!bLogonSet)
+                post(10);
+            if (const int rc = await(WinHttpReceiveResponse(h, nullptr)))
+                return rc;
+            DWORD size = sizeof status;
+            if (!WinHttpQueryHeaders(h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                     WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
+                return DOWNLOAD_FAILED;
+            // The user's logon goes to a proxy that asks for it, once, and to nothing else.
+            if (status != 407 || bLogonSet || !SetProxyLogon(h))
+                break;
+        }
         const bool moved = status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
         std::string next;
         // Followed a few times, and never from https down to http.
-        if (moved && moves < kMaxMoves
-            && MovedTo(url, HeaderText(request.Get(), WINHTTP_QUERY_LOCATION), next)
+        if (moved && moves < kMaxMoves && MovedTo(url, HeaderText(h, WINHTTP_QUERY_LOCATION), next)
             && (IsSecure(next) || !IsSecure(url))) {
             url = next;
             continue;
@@ -357,7 +412,7 @@ int CUpdateEngine::SystemDownload(const char* firstUrl, const char* path, bool n
         if (status != 200)
             return static_cast<int>(status);
 
-        const std::wstring lengthText = HeaderText(request.Get(), WINHTTP_QUERY_CONTENT_LENGTH);
+        const std::wstring lengthText = HeaderText(h, WINHTTP_QUERY_CONTENT_LENGTH);
         wchar_t* end = nullptr;
         const long long length = lengthText.empty() ? -1 : wcstoll(lengthText.c_str(), &end, 10);
         if (length < 0 || length > 0x7FFFFFFF || (end && *end))
@@ -372,17 +427,17 @@ int CUpdateEngine::SystemDownload(const char* firstUrl, const char* path, bool n
             return DOWNLOAD_FAILED;
         for (;;) {
             // Only what has come is asked for: a read of more may wait for it unwoken.
-            if (const int rc = await(WinHttpQueryDataAvailable(request.Get(), nullptr)))
+            if (const int rc = await(WinHttpQueryDataAvailable(h, nullptr)))
                 return file.Discard(rc == DOWNLOAD_FAILED ? DOWNLOAD_TRANSFER : rc);
-            if (context->dwRead == 0)
+            if (request->m_dwRead == 0)
                 break;
-            const DWORD wanted = std::min(context->dwRead, kReadSize);
-            if (const int rc = await(WinHttpReadData(request.Get(), context->buffer, wanted, nullptr)))
+            const DWORD wanted = std::min(request->m_dwRead, kReadSize);
+            if (const int rc = await(WinHttpReadData(h, request->m_buffer, wanted, nullptr)))
                 return file.Discard(rc == DOWNLOAD_FAILED ? DOWNLOAD_TRANSFER : rc);
-            if (context->dwRead == 0)
+            if (request->m_dwRead == 0)
                 break;
             // The stack hands over what came, whatever the length said: the file counts it.
-            if (const int rc = file.Store(context->buffer, static_cast<std::int32_t>(context->dwRead)))
+            if (const int rc = file.Store(request->m_buffer, static_cast<std::int32_t>(request->m_dwRead)))
                 return file.Discard(rc);
         }
         if (const int rc = file.Finish())

@@ -3,6 +3,7 @@
 #include <winhttp.h>
 
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace engine_detail {
@@ -12,6 +13,14 @@ const char* const kDefaultInfoUrl = "http://" UPDATER_UPDATE_HOST "/download/upd
 using engine_detail::kDefaultInfoUrl;
 
 namespace {
+// A lookup's own thread, which deletes the lookup when it is done.
+DWORD WINAPI RunLookup(LPVOID param)
+{
+    const std::unique_ptr<std::function<void()>> lookup(static_cast<std::function<void()>*>(param));
+    (*lookup)();
+    return 0;
+}
+
 const char kSettingsKey[] = "Software\\Vantorel\\Vantorel\\Settings";
 const char kSettingsValue[] = "UpdateSvrUrl";
 
@@ -113,6 +122,34 @@ void CUpdateEngine::Cancel()
         WinHttpCloseHandle(m_hRequest);
         m_hRequest = nullptr;
     }
+}
+
+bool CUpdateEngine::WaitOrCancel(HANDLE h)
+{
+    const HANDLE events[] = {h, m_hCancelEvent};
+    for (;;) {
+        if (m_bCancel)
+            return false;
+        const DWORD woken = WaitForMultipleObjects(2, events, FALSE, INFINITE);
+        if (woken == WAIT_OBJECT_0)
+            return !m_bCancel;
+        if (woken != WAIT_OBJECT_0 + 1)
+            return false;
+        ResetEvent(m_hCancelEvent); // left from a cancel whose flag was cleared since
+    }
+}
+
+bool CUpdateEngine::LookUp(std::function<void()> lookup)
+{
+    auto* const job = new std::function<void()>(std::move(lookup));
+    const HANDLE thread = CreateThread(nullptr, 0, RunLookup, job, 0, nullptr);
+    if (!thread) {
+        RunLookup(job);
+        return !m_bCancel;
+    }
+    const bool done = WaitOrCancel(thread);
+    CloseHandle(thread);
+    return done;
 }
 
 void CUpdateEngine::Shutdown()

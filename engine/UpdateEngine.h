@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -79,12 +80,18 @@ public:
 
 private:
     friend class CDownloadSocket;
-    friend class CCancellable;
+    friend class CSystemRequest;
     int DirectDownload(const char* url, const char* path, bool notify, std::int32_t maxLength);
     int SystemDownload(const char* url, const char* path, bool notify, std::int32_t maxLength,
                        const CProxy& proxy);
-    // The user's proxy for `url`; false when the request goes directly.
+    // The user's proxy for `url`, empty when the request goes directly; false on a cancel.
     bool ProxyFor(const std::string& url, CProxy& proxy);
+    // Waits for `h` to be signalled; false on a cancel.
+    bool WaitOrCancel(HANDLE h);
+    // Runs a lookup that no closed socket wakes (the resolver, the proxy script) on a
+    // short-lived thread, so a cancel need not wait for it. It may outlive the wait and
+    // the engine: it owns what it reads and writes. False on a cancel.
+    bool LookUp(std::function<void()> lookup);
 
     CProxySettings m_proxySettings;
 
@@ -105,4 +112,8 @@ extern const char* const kDefaultInfoUrl;
 // a package that needs elevation and for a refused prompt, which Wine cannot show.
 extern decltype(&CreateProcessA) g_pCreateProcess;
 extern decltype(&ShellExecuteExA) g_pShellExecuteEx;
+// How the system's HTTP route sets an option, and frees a request. Tests cancel after
+// each option and poison what is freed: Wine gives no other handle on those races.
+extern BOOL(WINAPI* g_pSetHttpOption)(void* hInternet, DWORD option, void* buffer, DWORD length);
+extern void (*g_pFreeRequest)(void* p, size_t size);
 } // namespace engine_detail

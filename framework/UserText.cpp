@@ -22,6 +22,21 @@ std::wstring Widen(const std::string& text, UINT nCodePage)
     return wide;
 }
 
+bool Narrow(const std::wstring& text, UINT nCodePage, std::string& narrow)
+{
+    // Checked by the way back: code page 65001 refuses the "used default character"
+    // argument, and a best-fit character comes back as another.
+    const int nChars = static_cast<int>(text.size());
+    const int n = ::WideCharToMultiByte(nCodePage, 0, text.data(), nChars, nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        ::WideCharToMultiByte(nCodePage, 0, text.data(), nChars, &bytes[0], n, nullptr, nullptr);
+    if (Widen(bytes, nCodePage) != text)
+        return false;
+    narrow.swap(bytes);
+    return true;
+}
+
 int UserMessageBox(HWND hOwner, const char* pszText, const char* pszCaption, UINT nType)
 {
     if (!TextsNeedWideCalls())

@@ -10,6 +10,8 @@
 
 bool TextsNeedWideCalls();
 std::wstring Widen(const std::string& text, UINT nCodePage);
+// The text in `nCodePage`; false when a character has no place there.
+bool Narrow(const std::wstring& text, UINT nCodePage, std::string& narrow);
 inline std::wstring WideFrom936(const std::string& text)
 {
     return Widen(text, 936);

@@ -7,28 +7,34 @@
 #include "TestSupport.h"
 #include "engine/UpdateEngine.h"
 
+#include <winhttp.h>
+
 namespace {
 
 // The user's proxy settings where Windows keeps them for the system's HTTP stack.
 void SetProxySettings(const std::string& proxy, const std::string& bypass, const std::string& script)
 {
-    std::string blob;
-    auto dword = [&](DWORD v) { blob.append(reinterpret_cast<const char*>(&v), 4); };
-    auto text = [&](const std::string& t) {
-        dword(static_cast<DWORD>(t.size()));
-        blob += t;
-    };
-    dword(0x46);
-    dword(1);
-    dword(1 | (proxy.empty() ? 0 : 2) | (script.empty() ? 0 : 4));
-    text(proxy);
-    text(bypass);
-    text(script);
+    const DWORD head[] = {0x46, 1, 1u | (proxy.empty() ? 0 : 2) | (script.empty() ? 0 : 4)};
+    std::string blob(reinterpret_cast<const char*>(head), sizeof head);
+    for (const std::string* text : {&proxy, &bypass, &script}) {
+        const DWORD size = static_cast<DWORD>(text->size());
+        blob.append(reinterpret_cast<const char*>(&size), sizeof size) += *text;
+    }
     blob.append(32, '\0');
     RegSetKeyValueA(HKEY_CURRENT_USER,
                     "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections",
                     "DefaultConnectionSettings", REG_BINARY, blob.data(), static_cast<DWORD>(blob.size()));
 }
+
+// Cancels the engine after as many options as asked.
+CUpdateEngine* g_pCancelled = nullptr;
+int g_nOptionsLeft = 0;
+BOOL WINAPI CancelAfterOption(void* h, DWORD option, void* buffer, DWORD length)
+{
+    const BOOL ok = WinHttpSetOption(h, option, buffer, length);
+    return --g_nOptionsLeft == 0 ? (g_pCancelled->Cancel(), ok) : ok;
+}
+std::atomic<int> g_nFreedTwice{0};
 
 class SystemHttp : public testing::Test {
 protected:
@@ -49,6 +55,7 @@ protected:
     }
 
     CNginxSite m_site;
+    CTestServer m_server{"127.0.0.12"};
     std::string m_folder = MakeTempFolder("system");
     std::string m_file = m_folder + "out.bin";
 };
@@ -72,7 +79,8 @@ TEST_F(SystemHttp, ProxiesHttpsAndMoves)
         {"chosen by a script", "", "", "http://127.0.0.1/download/proxy.pac",
          std::string("http://origin.test") + hello, 200},
         {"proxy down", "127.0.0.1:3199", "", "", std::string("http://origin.test") + hello, -2},
-        {"proxy refusing", proxy, "", "", "http://denied.test/x", 403},
+        {"proxy asking for the logon", "127.0.0.12:80", "", "", "http://origin.test/x", 200},
+        {"server asking for the logon", "127.0.0.12:80", "", "", "http://origin.test/x", 401},
         {"https", "", "", "", std::string("https://localhost") + hello, 200},
         {"https through the proxy", proxy, "", "", std::string("https://origin.test") + hello, 200},
         {"https, another name", "", "", "", std::string("https://127.0.0.1") + hello, -1},
@@ -88,14 +96,35 @@ TEST_F(SystemHttp, ProxiesHttpsAndMoves)
         {"moved to https", "", "", "", "http://127.0.0.1/up", 200},
         {"moved from https to http", "", "", "", "https://localhost/down", 301},
     };
+    // The test server, as the proxy, answers for the server too: the logon goes to its 407
+    // only. Wine makes no logon token; the second request shows the stack was told.
+    for (const char* reply :
+         {"407 P\r\nProxy-Authenticate: NTLM\r\n\r\n", "200 OK\r\nContent-Length: 5\r\n\r\nhello",
+          "401 S\r\nWWW-Authenticate: NTLM\r\n\r\n"})
+        m_server.Queue({std::string("HTTP/1.0 ") + reply});
+    // Freed requests are poisoned with zeros and kept: a release after the free frees an
+    // all-zero block again.
+    engine_detail::g_pSetHttpOption = CancelAfterOption;
+    engine_detail::g_pFreeRequest = [](void* p, size_t n) {
+        g_nFreedTwice += !*static_cast<char*>(p) && !memcmp(p, static_cast<char*>(p) + 1, n - 1);
+        memset(p, 0, n);
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SetProxySettings(c.proxy, c.bypass, c.script);
         DeleteFileA(m_file.c_str());
-        CUpdateEngine engine; // reads the settings afresh
         CRecorder recorder;
-        engine.m_hNotifyWnd = recorder.m_hWnd;
-        EXPECT_EQ(engine.HttpDownload(c.url.c_str(), m_file.c_str(), true), c.result);
+        std::unique_ptr<CUpdateEngine> engine;
+        int result = DOWNLOAD_CANCELLED;
+        // Cancelled after the first option the route sets, the second, ... then to its end.
+        for (int step = 1; result == DOWNLOAD_CANCELLED && step < 40; ++step) {
+            engine.reset(new CUpdateEngine); // reads the settings afresh
+            engine->m_hNotifyWnd = recorder.m_hWnd;
+            g_pCancelled = engine.get();
+            g_nOptionsLeft = step;
+            result = engine->HttpDownload(c.url.c_str(), m_file.c_str(), true);
+        }
+        EXPECT_EQ(result, c.result);
         if (*c.bypass) { // the client's own request, not the proxy's
             const std::string log = m_site.Log();
             EXPECT_NE(log.find("\"GET " + c.url + " HTTP/1.0\"", log.rfind('\n', log.size() - 2)),
@@ -105,12 +134,29 @@ TEST_F(SystemHttp, ProxiesHttpsAndMoves)
         EXPECT_EQ(FileExists(m_file), c.result == 200);
         const std::vector<Posted> phases = recorder.Take();
         if (c.result == 200) {
-            EXPECT_EQ(engine.m_nContentLength, 5);
-            EXPECT_EQ(engine.m_nReceived, 5);
+            EXPECT_EQ(engine->m_nContentLength, 5);
+            EXPECT_EQ(engine->m_nReceived, 5);
             ASSERT_FALSE(phases.empty());
             EXPECT_EQ(std::get<1>(phases.back()), 30u);
         }
     }
+    EXPECT_EQ(g_nFreedTwice, 0);
+}
+
+// A quit while the configuration script is held back: the cancel itself ends the download.
+TEST_F(SystemHttp, CancelWhileTheScriptIsHeldBack)
+{
+    SetProxySettings("", "", "http://127.0.0.12/proxy.pac");
+    m_server.Queue({"HTTP/1.0 200 OK\r\n\r\nfunction", 0, 20});
+    CUpdateEngine engine;
+    std::atomic<int> result(0); // no download returns 0
+    std::thread download(
+        [&] { result = engine.HttpDownload("http://origin.test/x", m_file.c_str(), false); });
+    EXPECT_TRUE(PumpUntil([&] { return !m_server.Requests().empty(); }));
+    engine.Cancel();
+    EXPECT_TRUE(PumpUntil([&] { return result == -3; }, 5000));
+    m_server.Resume();
+    download.join();
 }
 
 } // namespace
