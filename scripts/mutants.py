@@ -351,6 +351,8 @@ MUTANTS = [
      "update_worker"),
     ("repeated-names-by-case", "engine/UpdateWorker.cpp", "if (lstrcmpiA(earlier.c_str(), name.c_str()) == 0)",
      "if (earlier == name)", "update_worker"),
+    ("repeated-names-with-trailing-blanks", "engine/UpdateWorker.cpp", "name.find_last_not_of(\". \")",
+     "name.find_last_not_of('.')", "update_worker"),
     ("other-installation-closed", "engine/CloseRunningPrograms.cpp",
      "    if (!IsOurs(processId, mainProgram, query))\n        return true;\n", "", "close_programs"),
     ("installation-path-by-case", "engine/CloseRunningPrograms.cpp", "lstrcmpiA(image, path.c_str()) == 0",
