@@ -106,12 +106,16 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   wine_proxy_settings
   $program idle "$app_win" 75 &
   sleep 10 # the popup has slid in and out again: idle in the tray
-  # The copy is the Wine process with the most mappings of those naming it.
-  copy_pid() { for p in $(pgrep -f "bench-app.Module_Client_Updater_BAK"); do echo "$(wc -l < /proc/$p/maps) $p"; done | sort -n | tail -n 1 | cut -d" " -f2; }
-  cpu() { awk "{print \$14 + \$15}" /proc/$(copy_pid)/stat; }
-  before=$(cpu); sleep 60; after=$(cpu)
-  echo "idle in the tray for 60 s: $(( (after - before) * 1000 / $(getconf CLK_TCK) )) ms of CPU"
-  echo "trust and COM libraries mapped after \"latest\": $(grep -o -i -E "(wintrust|crypt32|ole32)\.dll" /proc/$(copy_pid)/maps | sort -u | tr "\n" " ")"
+  # The copy is the Wine process with the most mappings of those naming this bench'"'"'s copy:
+  # every worktree'"'"'s benches and tests start copies, and all of them are seen from here.
+  copy_pid() { for p in $(pgrep -f Module_Client_Updater_BAK); do tr "\0" " " < /proc/$p/cmdline | grep -qiF "$app_win\\Module_Client_Updater_BAK" && echo "$(wc -l < /proc/$p/maps) $p"; done | sort -n | tail -n 1 | cut -d" " -f2; }
+  pid=$(copy_pid)
+  # The process'"'"'s CPU time in clock ticks, and the scheduler'"'"'s own per thread: time and times run.
+  cpu() { awk "{print \$14 + \$15}" /proc/$pid/stat; }
+  sched() { cat /proc/$pid/task/*/schedstat | awk "{ns += \$1; runs += \$3} END {print ns, runs}"; }
+  before="$(cpu) $(sched)"; sleep 60; after="$(cpu) $(sched)"
+  echo "$before $after" | awk -v hz="$(getconf CLK_TCK)" "{printf \"idle in the tray for 60 s: %d ms of CPU (scheduler: %.1f ms, run %d times)\n\", (\$4 - \$1) * 1000 / hz, (\$5 - \$2) / 1e6, \$6 - \$3}"
+  echo "trust and COM libraries mapped after \"latest\": $(grep -o -i -E "(wintrust|crypt32|ole32)\.dll" /proc/$pid/maps | sort -u | tr "\n" " ")"
   wait
   wine reg delete "$key" /v UpdateSvrUrl /f >/dev/null 2>&1
   wine_stop

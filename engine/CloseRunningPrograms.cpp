@@ -12,7 +12,6 @@ const char kCloseText[] = "Vantorel主程序还在运行，继续更新需要关
                           "或选择“是”，主程序将被强制关闭。\n"
                           "是否强制关闭？";
 const char kCloseCaption[] = "请关闭Vantorel主程序";
-const DWORD kOpenAccess = PROCESS_TERMINATE | SYNCHRONIZE;
 const DWORD kGraceMs = 1000;
 
 // Code-page aware, so a double-byte name never folds a trail byte as a letter.
@@ -21,24 +20,32 @@ bool SameFileName(const char* a, const char* b)
     return lstrcmpiA(a, b) == 0;
 }
 
-void TerminateUpdater(DWORD processId)
-{
-    const CHandle process(OpenProcess(kOpenAccess, FALSE, processId));
-    if (process.IsValid())
-        TerminateProcess(process, 1);
-}
-
-// Whether a process runs this installation's main program in the user's session:
-// another installation's, or another user's, is none of this update's business.
-bool IsOurs(HANDLE process, DWORD processId, const std::string& mainProgram)
+// Whether a process runs `path` in the user's session: another installation's program,
+// or another user's, is none of this update's business. Judged with no more rights
+// than that takes, since another user's or an elevated process refuses terminate
+// rights; `query` stays open so that the id cannot pass to another process before the
+// caller opens it again. A process gone since the snapshot is not ours either.
+bool IsOurs(DWORD processId, const std::string& path, CHandle& query)
 {
     DWORD session = 0, ownSession = 0;
+    if (!ProcessIdToSessionId(processId, &session)
+        || !ProcessIdToSessionId(GetCurrentProcessId(), &ownSession) || session != ownSession)
+        return false;
+    query = CHandle(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
     char image[MAX_PATH];
     DWORD size = MAX_PATH;
-    return ProcessIdToSessionId(processId, &session)
-           && ProcessIdToSessionId(GetCurrentProcessId(), &ownSession) && session == ownSession
-           && QueryFullProcessImageNameA(process, 0, image, &size)
-           && lstrcmpiA(image, mainProgram.c_str()) == 0;
+    return query.IsValid() && QueryFullProcessImageNameA(query, 0, image, &size)
+           && lstrcmpiA(image, path.c_str()) == 0;
+}
+
+void TerminateUpdater(DWORD processId, const std::string& installedUpdater)
+{
+    CHandle query;
+    if (!IsOurs(processId, installedUpdater, query))
+        return;
+    const CHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, processId));
+    if (process.IsValid())
+        TerminateProcess(process, 1);
 }
 
 // Waits for one main program instance to end, asking the user each second until it
@@ -46,14 +53,14 @@ bool IsOurs(HANDLE process, DWORD processId, const std::string& mainProgram)
 bool CloseMainProgram(HWND ownerWindow, DWORD processId, const std::string& mainProgram,
                       const std::atomic<bool>* pCancel)
 {
-    const CHandle process(OpenProcess(kOpenAccess | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    if (!process.IsValid()) {
-        // The instance ended after the snapshot (the user may well have closed
-        // it while asked about an earlier one): it is gone, which is the goal.
-        return GetLastError() == ERROR_INVALID_PARAMETER;
-    }
-    if (!IsOurs(process, processId, mainProgram))
+    // Gone since the snapshot (the user may well have closed it while asked about an
+    // earlier one) is the goal.
+    CHandle query;
+    if (!IsOurs(processId, mainProgram, query))
         return true;
+    const CHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
+    if (!process.IsValid())
+        return false;
     DWORD wait = WaitForSingleObject(process, kGraceMs);
     while (wait == WAIT_TIMEOUT) {
         if (pCancel && *pCancel)
@@ -84,6 +91,7 @@ bool CloseRunningPrograms(HWND ownerWindow, const std::string& moduleName, const
 {
     std::string installedName;
     const bool haveInstalledName = InstalledUpdaterName(moduleName, installedName);
+    const std::string installedUpdater = mainProgram.substr(0, mainProgram.rfind('\\') + 1) + installedName;
 
     const CHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPALL, 0));
     if (!snapshot.IsValid())
@@ -94,7 +102,7 @@ bool CloseRunningPrograms(HWND ownerWindow, const std::string& moduleName, const
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32First(snapshot, &entry); more && ok; more = Process32Next(snapshot, &entry)) {
         if (haveInstalledName && SameFileName(entry.szExeFile, installedName.c_str()))
-            TerminateUpdater(entry.th32ProcessID);
+            TerminateUpdater(entry.th32ProcessID, installedUpdater);
         else if (SameFileName(entry.szExeFile, kMainProgramName))
             ok = CloseMainProgram(ownerWindow, entry.th32ProcessID, mainProgram, pCancel);
     }

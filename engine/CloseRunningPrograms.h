@@ -1,4 +1,4 @@
-// Ends the processes an update must not run beside: stale updaters under the
+// Ends the processes an update must not run beside: a stale updater under the
 // installed name at once, and the main program with the user's consent.
 #pragma once
 
@@ -9,9 +9,9 @@
 
 // Runs on the worker thread; the question box is owned by `ownerWindow`.
 // `moduleName` is the running copy's file name; `mainProgram` the full path of this
-// installation's main program: only its instances in the user's own session are
-// closed. False when the process list cannot be read, a running main program cannot
-// be opened or waited for, or `*pCancel` was set while the user was being asked
-// (nobody is asked again).
+// installation's main program: only its instances, and the installed updater beside
+// it, in the user's own session are closed. False when the process list cannot be
+// read, a running main program of ours cannot be opened to be ended or waited for, or
+// `*pCancel` was set while the user was being asked (nobody is asked again).
 bool CloseRunningPrograms(HWND ownerWindow, const std::string& moduleName, const std::string& mainProgram,
                           const std::atomic<bool>* pCancel = nullptr);

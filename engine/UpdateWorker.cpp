@@ -51,18 +51,19 @@ bool IsDeviceName(const std::string& name)
     return false;
 }
 
-// The local file names of the packages: what follows each URL's last '/'. False when
-// one has none, or could leave the download folder (a backslash, a colon, "." or
-// ".."), names a device, or repeats an earlier one.
+// The local file names of the packages: what follows each URL's last '/', as the file
+// system names it. False when one has none, or could leave the download folder (a
+// backslash, a colon, "." or ".."), names a device, or repeats an earlier one.
 bool PackageFileNames(const std::vector<std::string>& urls, std::vector<std::string>& names)
 {
     for (const std::string& url : urls) {
         const size_t slash = url.rfind('/');
-        if (slash == std::string::npos || slash + 1 == url.size())
+        if (slash == std::string::npos)
             return false;
         std::string name = url.substr(slash + 1);
-        if (name.find_first_of("\\:") != std::string::npos || name == "." || name == ".."
-            || IsDeviceName(name))
+        // The file system drops trailing dots and blanks: "a.exe. " is a.exe.
+        name.erase(name.find_last_not_of(". ") + 1);
+        if (name.empty() || name.find_first_of("\\:") != std::string::npos || IsDeviceName(name))
             return false;
         for (const std::string& earlier : names)
             if (lstrcmpiA(earlier.c_str(), name.c_str()) == 0)

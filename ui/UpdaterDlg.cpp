@@ -13,7 +13,6 @@
 
 namespace {
 const UINT kTrayIconId = IDR_MAINFRAME;
-const UINT_PTR kProgressTimer = 100;
 const char kStarted[] = "升级启动成功。\r\n";
 
 const char* TextFor(UINT message, WPARAM phase)
@@ -128,14 +127,25 @@ BOOL CUpdaterDlg::OnInitDialog()
                           : m_engine.Start() != 0 ? "启动升级时出错，升级失败。\r\n"
                                                   : nullptr;
     m_strStatus = failure ? failure : kStarted;
-    m_bRunOver = failure != nullptr;
+    m_phase = failure ? RunPhase::Over : RunPhase::Checking;
     if (m_bShowPopups)
         ShowStatus(m_strStatus);
-    if (!failure) {
-        m_bDownloading = false;
-        SetTimer(kProgressTimer, 1000);
-    }
     return TRUE;
+}
+
+void CUpdaterDlg::SetPhase(RunPhase phase)
+{
+    if (m_phase == RunPhase::Quitting)
+        return;
+    m_phase = phase;
+    // Only a download needs the timer: a copy resting in the tray is woken by nothing.
+    // Its first tick shows the bar, once the download has reset the counters.
+    if (Downloading()) {
+        SetTimer(kProgressTimer, 1000);
+        return;
+    }
+    KillTimer(kProgressTimer);
+    ShowProgress();
 }
 
 void CUpdaterDlg::ShowStatus(const std::string& text)
@@ -146,7 +156,6 @@ void CUpdaterDlg::ShowStatus(const std::string& text)
 
 void CUpdaterDlg::OnDownloadFailed(LPARAM lResult)
 {
-    m_bDownloading = false;
     if (!m_bShowPopups) {
         QuitUpdater();
         return;
@@ -164,32 +173,30 @@ void CUpdaterDlg::OnDownloadFailed(LPARAM lResult)
 
 void CUpdaterDlg::OnStatus(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    // The run's final messages end the package phase and the run.
+    // The run's final messages end it, and any download with it.
     if (message == UM_UPDATE_ERROR || message == UM_UPDATE_RESULT
-        || ((message == UM_PACKAGE_STATE || message == UM_INFO_STATE) && wParam == 20)) {
-        m_bPackagePhase = false;
-        m_bRunOver = true;
-    }
+        || ((message == UM_PACKAGE_STATE || message == UM_INFO_STATE) && wParam == 20))
+        SetPhase(RunPhase::Over);
 
     switch (message) {
     case UM_TRANSFER_STATE:
         // Each package's download, not only the first one's, shows its progress.
-        if (wParam == 0 && m_bPackagePhase)
-            m_bDownloading = true;
+        if (wParam == 0 && InPackagePhase())
+            SetPhase(RunPhase::PackageDownload);
         // Quiet mode shows nothing while the program only checks.
-        if (!m_bShowPopups && !m_bPackagePhase)
+        if (!m_bShowPopups && !InPackagePhase())
             return;
         break;
     case UM_INFO_STATE:
     case UM_PACKAGE_STATE:
         if (wParam == 0) {
-            m_bPackagePhase = message == UM_PACKAGE_STATE;
-            m_strStatus = m_bPackagePhase ? "正在下载升级包......\r\n" : "正在下载升级信息......\r\n";
-            if (m_bShowPopups || m_bPackagePhase)
+            SetPhase(message == UM_PACKAGE_STATE ? RunPhase::PackageDownload : RunPhase::InfoDownload);
+            m_strStatus =
+                message == UM_PACKAGE_STATE ? "正在下载升级包......\r\n" : "正在下载升级信息......\r\n";
+            if (m_bShowPopups || InPackagePhase())
                 ShowStatus(m_strStatus);
-            m_bDownloading = true;
         } else if (wParam == 10) {
-            m_bDownloading = false;
+            SetPhase(message == UM_PACKAGE_STATE ? RunPhase::Packages : RunPhase::Checking);
         } else if (wParam == 20) {
             OnDownloadFailed(lParam);
         }
@@ -207,9 +214,14 @@ void CUpdaterDlg::OnStatus(UINT message, WPARAM wParam, LPARAM lParam)
 
 void CUpdaterDlg::OnTimer(UINT_PTR nIDEvent)
 {
-    if (nIDEvent != kProgressTimer)
-        return;
-    if (m_bDownloading) {
+    if (nIDEvent == kProgressTimer)
+        ShowProgress();
+}
+
+void CUpdaterDlg::ShowProgress()
+{
+    const bool bDownloading = Downloading();
+    if (bDownloading) {
         const int nTotal = m_engine.m_nContentLength;
         if (nTotal > 0)
             m_notifier.SetProgress(m_engine.m_nReceived, nTotal);
@@ -217,8 +229,8 @@ void CUpdaterDlg::OnTimer(UINT_PTR nIDEvent)
             m_notifier.SetProgress(0, 0);
     }
     // The status text takes the bar's place as soon as a download is over.
-    const bool bChanged = m_notifier.m_bShowProgress != m_bDownloading;
-    m_notifier.m_bShowProgress = m_bDownloading;
+    const bool bChanged = m_notifier.m_bShowProgress != bDownloading;
+    m_notifier.m_bShowProgress = bDownloading;
     if (bChanged && ::IsWindowVisible(m_notifier.m_hWnd))
         m_notifier.RedrawWindow(RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
 }
@@ -235,10 +247,10 @@ LRESULT CUpdaterDlg::OnSecondStart(WPARAM key, LPARAM show)
 {
     if (key != InstallationKey(m_strInstallFolder))
         return SECOND_START_NOT_OURS;
-    if (m_bQuitting)
+    if (m_phase == RunPhase::Quitting)
         return SECOND_START_ENDING;
     // A copy that only sits in the tray makes way, so that a start always checks.
-    if (m_bRunOver) {
+    if (m_phase == RunPhase::Over) {
         QuitUpdater();
         return SECOND_START_ENDING;
     }
@@ -249,7 +261,7 @@ LRESULT CUpdaterDlg::OnSecondStart(WPARAM key, LPARAM show)
 
 void CUpdaterDlg::QuitUpdater()
 {
-    m_bQuitting = true;
+    SetPhase(RunPhase::Quitting);
     m_engine.Cancel();
     NotifyTray(NIM_DELETE);
     ::PostQuitMessage(0);
@@ -297,7 +309,8 @@ LRESULT CUpdaterDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         }
         return Default();
     default:
-        if (message == m_nTaskbarCreated && !m_bQuitting) // the taskbar was restarted: the icon is gone
+        if (message == m_nTaskbarCreated
+            && m_phase != RunPhase::Quitting) // the taskbar was restarted: the icon is gone
             NotifyTray(NIM_ADD);
         if (message == m_nSecondStart)
             return OnSecondStart(wParam, lParam);

@@ -1,7 +1,8 @@
 // The hidden main dialog: the tray icon, the update engine and the notifier. It starts
 // the update when it initialises, turns the engine's status messages into texts on the
-// notifier, feeds it the download progress once a second, and ends the program when
-// the user cancels. Owns the engine and the notifier; lives on the user-interface thread.
+// notifier, feeds it the download progress once a second while a download runs, and
+// ends the program when the user cancels. Owns the engine and the notifier; lives on
+// the user-interface thread.
 #pragma once
 
 #include "engine/UpdateEngine.h"
@@ -37,6 +38,29 @@ public:
     void QuitUpdater();
 
 protected:
+    // Where the run is, from the status messages' order; whether progress shows, the
+    // timer runs, quiet mode stays quiet and a new start may take over follow from it.
+    enum class RunPhase {
+        Checking,        // started, or the update info read
+        InfoDownload,    // the update info comes in
+        PackageDownload, // a package comes in
+        Packages,        // between package downloads, then checking, closing, running them
+        Over,            // the final message has arrived, or the run never started
+        Quitting,        // the program ends; no message changes that
+    };
+    static constexpr UINT_PTR kProgressTimer = 100;
+    bool Downloading() const
+    {
+        return m_phase == RunPhase::InfoDownload || m_phase == RunPhase::PackageDownload;
+    }
+    bool InPackagePhase() const
+    {
+        return m_phase == RunPhase::PackageDownload || m_phase == RunPhase::Packages;
+    }
+    void SetPhase(RunPhase phase);
+    // The bar with the download's progress while one runs, the status text otherwise.
+    void ShowProgress();
+
     BOOL OnInitDialog() override;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
     void OnStatus(UINT message, WPARAM wParam, LPARAM lParam);
@@ -54,12 +78,9 @@ protected:
     HICON m_hIcon;
     CUpdateEngine m_engine;
     std::string m_strStatus;
-    bool m_bDownloading = false;
     CTaskbarNotifier m_notifier;
     bool m_bShowPopups = true;
-    bool m_bPackagePhase = false; // from the package phase's start until the run's end
-    bool m_bRunOver = false;      // the run's final message has arrived, or it never started
-    bool m_bQuitting = false;
+    RunPhase m_phase = RunPhase::Checking; // a start that asks while this one begins waits
     const std::string m_strInstallFolder;
     const UINT m_nTaskbarCreated;
     const UINT m_nSecondStart;

@@ -14,10 +14,12 @@ namespace {
 
 class CProbeDlg : public CUpdaterDlg {
 public:
-    using CUpdaterDlg::m_bDownloading;
+    using CUpdaterDlg::kProgressTimer;
     using CUpdaterDlg::m_bShowPopups;
     using CUpdaterDlg::m_notifier;
+    using CUpdaterDlg::m_phase;
     using CUpdaterDlg::m_strStatus;
+    using CUpdaterDlg::RunPhase;
 };
 
 bool Quit()
@@ -36,58 +38,61 @@ TEST(UpdaterDlg, StatusMessagesBecomeTextsOrQuit)
     icon.uID = IDR_MAINFRAME;
     EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &icon));
     const char* const kGetting = "正在下载升级信息......\r\n";
+    using P = CProbeDlg::RunPhase;
+    const P kCheck = P::Checking, kInfo = P::InfoDownload, kPackage = P::PackageDownload;
     const struct {
         UINT message;
         WPARAM phase;
         LPARAM result;
         bool quiet;
+        P from;
         const char* text; // null: unchanged
-        bool shown, quits, downloading;
+        bool shown, quits;
+        bool downloading; // the timer runs, feeding the bar
     } cases[] = {
-        {UM_TRANSFER_STATE, 30, 0, false, "下载成功。\r\n", true, false, false},
-        {UM_TRANSFER_STATE, 30, 0, true, nullptr, false, false, false}, // quiet while it only checks
-        {UM_UPDATE_ERROR, 0, 0, true, "创建临时文件夹时出错，升级失败。\r\n", true, false, false},
-        {UM_INFO_STATE, 0, 0, true, kGetting, false, false, true},
-        {UM_INFO_STATE, 10, 0, false, nullptr, false, false, false},
-        {UM_INFO_STATE, 20, -1, false, "下载过程中出现错误，下载失败。\r\n", true, false, false},
-        {UM_INFO_STATE, 20, -2, false, "链接或数据传输过程中超时，下载失败。\r\n", true, false, false},
-        {UM_INFO_STATE, 20, -3, false, "升级被取消。\r\n", true, false, false},
-        {UM_INFO_STATE, 20, 404, false, "链接服务器时发生错误，错误代码404，下载失败。\r\n", true, false,
-         false},
-        {UM_INFO_STATE, 20, 404, true, nullptr, false, true, false},
-        {UM_PACKAGE_STATE, 0, 0, true, "正在下载升级包......\r\n", true, false, true},
-        {UM_TRANSFER_STATE, 30, 0, true, "下载成功。\r\n", true, false, false},
-        {UM_PACKAGE_STATE, 10, 0, true, nullptr, false, false, false},
-        {UM_UPDATE_RESULT, 0, 0, false, "本机安装的已是最新版本，无需更新。\r\n", true, false, false},
-        {UM_UPDATE_RESULT, 0, 0, true, nullptr, false, true, false},
-        {UM_UPDATE_RESULT, 20, 0, true, "更新成功。\r\n", true, false, false},
+        {UM_TRANSFER_STATE, 30, 0, false, kInfo, "下载成功。\r\n", true, false, true},
+        // Quiet while it only checks.
+        {UM_TRANSFER_STATE, 30, 0, true, kInfo, nullptr, false, false, true},
+        {UM_UPDATE_ERROR, 0, 0, true, kCheck, "创建临时文件夹时出错，升级失败。\r\n", true, false, false},
+        {UM_INFO_STATE, 0, 0, true, kCheck, kGetting, false, false, true},
+        {UM_INFO_STATE, 10, 0, false, kInfo, nullptr, false, false, false},
+        {UM_INFO_STATE, 20, -1, false, kInfo, "下载过程中出现错误，下载失败。\r\n", true, false, false},
+        {UM_INFO_STATE, 20, -2, false, kInfo, "链接或数据传输过程中超时，下载失败。\r\n", true, false, false},
+        {UM_INFO_STATE, 20, -3, false, kInfo, "升级被取消。\r\n", true, false, false},
+        {UM_INFO_STATE, 20, 404, false, kInfo, "链接服务器时发生错误，错误代码404，下载失败。\r\n", true,
+         false, false},
+        {UM_INFO_STATE, 20, 404, true, kInfo, nullptr, false, true, false},
+        {UM_PACKAGE_STATE, 0, 0, true, kCheck, "正在下载升级包......\r\n", true, false, true},
+        {UM_TRANSFER_STATE, 30, 0, true, kPackage, "下载成功。\r\n", true, false, true},
+        {UM_PACKAGE_STATE, 10, 0, true, kPackage, nullptr, false, false, false},
+        {UM_TRANSFER_STATE, 0, 0, true, P::Packages, nullptr, false, false, true}, // the next package
+        // The run's final message ends any download; nothing starts one again.
+        {UM_UPDATE_ERROR, 10, 0, true, kPackage, "升级信息文件错误，升级失败。\r\n", true, false, false},
+        {UM_UPDATE_RESULT, 0, 0, false, kCheck, "本机安装的已是最新版本，无需更新。\r\n", true, false, false},
+        {UM_UPDATE_RESULT, 0, 0, true, kCheck, nullptr, false, true, false},
+        {UM_UPDATE_RESULT, 20, 0, true, kPackage, "更新成功。\r\n", true, false, false},
+        {UM_TRANSFER_STATE, 0, 0, true, P::Over, nullptr, false, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "WM_USER+" << c.message - WM_USER << " " << c.phase << " "
                                         << c.result << (c.quiet ? " quiet" : ""));
         dlg.m_bShowPopups = !c.quiet;
         dlg.m_strStatus = "before";
-        dlg.m_bDownloading = !c.downloading;
+        dlg.m_phase = c.from;
+        const bool wasDownloading = c.from == kInfo || c.from == kPackage;
+        if (wasDownloading)
+            SetTimer(dlg.m_hWnd, dlg.kProgressTimer, 1000, nullptr);
+        else
+            KillTimer(dlg.m_hWnd, dlg.kProgressTimer);
+        dlg.m_notifier.m_bShowProgress = wasDownloading;
         dlg.m_notifier.Hide();
         dlg.SendMessage(c.message, c.phase, c.result);
         EXPECT_EQ(IsWindowVisible(dlg.m_notifier.m_hWnd) != FALSE, c.shown);
         EXPECT_EQ(dlg.m_strStatus, c.text ? c.text : "before");
         EXPECT_EQ(Quit(), c.quits);
-        if (c.message != UM_TRANSFER_STATE && c.message != UM_UPDATE_ERROR && c.message != UM_UPDATE_RESULT) {
-            EXPECT_EQ(dlg.m_bDownloading, c.downloading);
-        }
+        EXPECT_EQ(KillTimer(dlg.m_hWnd, dlg.kProgressTimer) != FALSE, c.downloading) << "the timer";
+        EXPECT_EQ(dlg.m_notifier.m_bShowProgress, wasDownloading && c.downloading) << "the bar, until a tick";
     }
-    // Every package's download shows its progress, until the run's final message.
-    const auto downloadingAfter = [&](UINT message, WPARAM phase) {
-        dlg.SendMessage(message, phase, 0);
-        return dlg.m_bDownloading;
-    };
-    EXPECT_TRUE(downloadingAfter(UM_PACKAGE_STATE, 0));
-    EXPECT_FALSE(downloadingAfter(UM_PACKAGE_STATE, 10));
-    EXPECT_TRUE(downloadingAfter(UM_TRANSFER_STATE, 0)) << "the second package";
-    EXPECT_FALSE(downloadingAfter(UM_PACKAGE_STATE, 10));
-    dlg.SendMessage(UM_UPDATE_RESULT, 20, 0);
-    EXPECT_FALSE(downloadingAfter(UM_TRANSFER_STATE, 0));
     // The notifier's cancel quits, and the tray icon is gone.
     dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_NOTIFIER_CANCEL & 0xFFFF, BN_CLICKED), 0);
     EXPECT_TRUE(Quit());

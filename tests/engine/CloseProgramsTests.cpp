@@ -140,7 +140,8 @@ TEST_F(CloseRunningProgramsTest, MainProgramAskedEverySecondUntilItIsGone)
 TEST_F(CloseRunningProgramsTest, InstalledUpdaterIsEndedWithoutAsking)
 {
     // Its name is the running copy's without the four characters that begin eight
-    // from the end; the copy itself, look-alikes and short names are left alone.
+    // from the end; the copy itself, look-alikes, short names and another
+    // installation's updater are left alone.
     const struct {
         const char* moduleName;
         bool ended;
@@ -151,10 +152,12 @@ TEST_F(CloseRunningProgramsTest, InstalledUpdaterIsEndedWithoutAsking)
         SCOPED_TRACE(c.moduleName);
         const std::string sub = std::to_string(&c - cases);
         HANDLE installed = Start(sub, "Module_Client_Updater.exe"), copy = Start(sub, kCopy);
-        HANDLE lookalike = Start(sub, "Vantorel.exe.exe");
+        HANDLE lookalike = Start(sub, "Vantorel.exe.exe"),
+               other = Start(sub + " b", "Module_Client_Updater.exe");
         EXPECT_TRUE(Run(c.moduleName, m_folder + sub + "\\Vantorel.exe", nullptr, 0, {lookalike}).empty());
         EXPECT_EQ(!Running(installed), c.ended);
         EXPECT_TRUE(Running(copy));
+        EXPECT_TRUE(Running(other));
         if (c.ended) {
             const DWORD id = GetProcessId(installed);
             EXPECT_EQ(Release(installed), 1u);

@@ -201,6 +201,7 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
         {{Url("COM1")}, Error(10), nullptr},
         {{Url("nul.exe")}, Error(10), nullptr},
         {{Url("a.exe"), Url("old/A.EXE")}, Error(10), nullptr},
+        {{Url("a.exe"), Url("a.exe. ")}, Error(10), nullptr},
         {tooMany, Error(10), nullptr},
         // Signed by A: its own packages run; a refusal comes before anything is closed or run.
         {{Url("signed_a.exe")}, kDownloaded + Result(20), "signed_a.exe\n", kSignedByA},
