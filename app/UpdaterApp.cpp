@@ -2,6 +2,7 @@
 
 #include "app/Instances.h"
 #include "app/RelaunchScript.h"
+#include "engine/UpdateLog.h"
 #include "framework/UserText.h"
 
 #include <commctrl.h>
@@ -63,7 +64,20 @@ BOOL CUpdaterApp::InitInstance()
         return FALSE;
     const std::string folder = self.substr(0, slash + 1);
     const size_t tail = length > 8 ? length - 8 : 0;
-    return lstrcmpiA(self.c_str() + tail, "_BAK.EXE") == 0 ? RunAsCopy(folder) : Relaunch(self, folder);
+    const bool copy = lstrcmpiA(self.c_str() + tail, "_BAK.EXE") == 0;
+
+    const std::string scratch = ScratchFolder();
+    if (!scratch.empty())
+        OpenUpdateLog(scratch + "updater.log");
+    LogEvent(copy ? "copy-start" : "start", {{"program", self}, {"arguments", m_lpCmdLine}});
+    m_policies = ReadPolicies();
+    // A start at logon that the administrator does not allow ends before anything is
+    // copied, started or asked; a start by hand goes on to say why it does nothing.
+    if (std::strcmp(m_lpCmdLine, "1") == 0 && !m_policies.Allow(true)) {
+        LogEvent("end", {{"reason", "policy"}, {"UpdateDefault", m_policies.m_dwUpdateDefault}});
+        return FALSE;
+    }
+    return copy ? RunAsCopy(folder) : Relaunch(self, folder);
 }
 
 BOOL CUpdaterApp::RunAsCopy(const std::string& ownFolder)
@@ -71,8 +85,10 @@ BOOL CUpdaterApp::RunAsCopy(const std::string& ownFolder)
     const std::string installed = InstallFolderFromEnvironment();
     const std::string installFolder = installed.empty() ? ownFolder : installed;
     ::SetEnvironmentVariableA(kInstallFolderVariable, nullptr);
-    if (!HoldRunLock(installFolder, m_hRunLock))
-        return FALSE; // another copy of this installation runs
+    if (!HoldRunLock(installFolder, m_hRunLock)) {
+        LogEvent("end", {{"reason", "another copy runs"}});
+        return FALSE;
+    }
     m_pUpdaterDlg = new CUpdaterDlg(nullptr, installFolder);
     m_pMainWnd = m_pUpdaterDlg;
     // Without its window nothing could ever end the message loop.
@@ -82,8 +98,11 @@ BOOL CUpdaterApp::RunAsCopy(const std::string& ownFolder)
 BOOL CUpdaterApp::Relaunch(const std::string& self, const std::string& installFolder)
 {
     const CStartLock turn(installFolder);
-    if (!turn.Held() || !MakeWayForStart(installFolder, std::strcmp(m_lpCmdLine, "1") != 0))
+    if (!turn.Held() || !MakeWayForStart(installFolder, std::strcmp(m_lpCmdLine, "1") != 0)) {
+        LogEvent("end",
+                 {{"reason", turn.Held() ? "a copy is at work" : "another start holds the start lock"}});
         return FALSE;
+    }
 
     // Per-machine installations cannot be written by their users: a place of the
     // user's own takes the copy and the script.
@@ -96,15 +115,20 @@ BOOL CUpdaterApp::Relaunch(const std::string& self, const std::string& installFo
     }
     if (prepared == RelaunchPrepared::CopyFailed)
         Tell("复制更新程序时出错");
-    if (prepared != RelaunchPrepared::Ready)
+    if (prepared != RelaunchPrepared::Ready) {
+        LogEvent("end",
+                 {{"reason", prepared == RelaunchPrepared::CopyFailed ? "copy failed" : "script failed"}});
         return FALSE;
+    }
 
     ::SetEnvironmentVariableA(kInstallFolderVariable, installFolder.c_str());
     CHandle process;
     if (!StartRelaunchScript(script, process)) {
         Tell("无法启动复制的更新程序");
+        LogEvent("end", {{"reason", "script not started"}, {"script", script}});
         return FALSE;
     }
+    LogEvent("relaunched", {{"script", script}});
     WaitUntilCopyRuns(installFolder, process); // the next start then finds it
     return FALSE;
 }

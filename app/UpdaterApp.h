@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "app/Policies.h"
 #include "engine/Handle.h"
 #include "framework/WinApp.h"
 #include "ui/UpdaterDlg.h"
@@ -22,4 +23,5 @@ private:
     BOOL Relaunch(const std::string& self, const std::string& installFolder);
 
     CHandle m_hRunLock; // the copy's, from its start to its end
+    CPolicies m_policies;
 };
