@@ -4,6 +4,7 @@
 #include "engine/UpdateEngine.h"
 
 #include "engine/BodyFile.h"
+#include "engine/UpdateLog.h"
 
 #include <cstdio>
 #include <cstring>
@@ -106,16 +107,22 @@ int CUpdateEngine::HttpDownload(const char* url, const char* path, bool notify, 
         return DOWNLOAD_CANCELLED;
     const bool bProxy = !proxy.m_strProxy.empty();
     int result = 0;
+    std::string route = bProxy ? "proxy " + proxy.m_strProxy : bSecure ? "https" : "direct";
     if (bSecure || bProxy) {
         result = SystemDownload(url, path, notify, maxLength, proxy);
     } else {
         result = DirectDownload(url, path, notify, maxLength);
         // A server that moved is followed by the stack, which reads where to.
-        if (result == 301 || result == 302 || result == 303 || result == 307 || result == 308)
+        if (result == 301 || result == 302 || result == 303 || result == 307 || result == 308) {
+            route += ", moved";
             result = SystemDownload(url, path, notify, maxLength, proxy);
+        }
     }
     // A socket closed by Cancel fails whatever call it was in: that is the cancel.
-    return result < 0 && m_bCancel ? DOWNLOAD_CANCELLED : result;
+    if (result < 0 && m_bCancel)
+        result = DOWNLOAD_CANCELLED;
+    LogEvent("download", {{"url", url}, {"route", route}, {"result", result}, {"bytes", m_nReceived.load()}});
+    return result;
 }
 
 int CUpdateEngine::DirectDownload(const char* url, const char* path, bool notify, std::int32_t maxLength)

@@ -2,6 +2,8 @@
 
 #include <winhttp.h>
 
+#include "engine/UpdateLog.h"
+
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -166,9 +168,11 @@ void CUpdateEngine::Shutdown()
     }
 }
 
-int CUpdateEngine::Init(HWND hNotifyWnd, const std::string& installFolder)
+int CUpdateEngine::Init(HWND hNotifyWnd, const std::string& installFolder, const std::string& policyUrl)
 {
-    if (!ReadSettingsUrl(m_strInfoUrl))
+    if (!policyUrl.empty())
+        m_strInfoUrl = policyUrl;
+    else if (!ReadSettingsUrl(m_strInfoUrl))
         m_strInfoUrl = kDefaultInfoUrl;
     m_hNotifyWnd = hNotifyWnd;
 
@@ -180,12 +184,18 @@ int CUpdateEngine::Init(HWND hNotifyWnd, const std::string& installFolder)
     m_strInstallFolder = installFolder.empty() ? m_strFolder : installFolder;
 
     DWORD ms = 0, ls = 0;
-    if (!ReadProductVersion(m_strInstallFolder + "Vantorel.exe", ms, ls) || !PackVersion(ms, ls, m_dwVersion))
+    if (!ReadProductVersion(m_strInstallFolder + "Vantorel.exe", ms, ls)
+        || !PackVersion(ms, ls, m_dwVersion)) {
+        LogEvent("set-up failed", {{"installation", m_strInstallFolder}, {"reason", "main program version"}});
         return 2;
+    }
 
     char query[16];
     snprintf(query, sizeof query, "?v=%08lx", static_cast<unsigned long>(m_dwVersion));
     m_strInfoUrl += query;
+    char version[48];
+    snprintf(version, sizeof version, "%u.%u.%u.%u", HIWORD(ms), LOWORD(ms), HIWORD(ls), LOWORD(ls));
+    LogEvent("set-up", {{"installation", m_strInstallFolder}, {"version", version}, {"url", m_strInfoUrl}});
 
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)

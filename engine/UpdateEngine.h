@@ -43,8 +43,10 @@ public:
 
     // 0 success, 1 own path unusable, 2 main program version unreadable or out of
     // range, 3 Windows Sockets 2.2 unavailable. `installFolder` (with its final
-    // backslash) holds the main program; empty means the updater's own folder.
-    int Init(HWND hNotifyWnd, const std::string& installFolder = std::string());
+    // backslash) holds the main program; empty means the updater's own folder. A
+    // `policyUrl` (an administrator's) takes the place of the user's settings value.
+    int Init(HWND hNotifyWnd, const std::string& installFolder = std::string(),
+             const std::string& policyUrl = std::string());
 
     // Starts the worker: 0 started, 1 this engine already has (or had) a worker,
     // 2 the thread cannot be created (the user is told).
