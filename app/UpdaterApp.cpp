@@ -69,11 +69,13 @@ BOOL CUpdaterApp::InitInstance()
     const std::string scratch = ScratchFolder();
     if (!scratch.empty())
         OpenUpdateLog(scratch + "updater.log");
-    LogEvent(copy ? "copy-start" : "start", {{"program", self}, {"arguments", m_lpCmdLine}});
+    const bool quiet = std::strcmp(m_lpCmdLine, "1") == 0;
+    LogEvent(copy ? "copy-started" : "started",
+             {{"program", self}, {"arguments", m_lpCmdLine}, {"quiet", quiet ? "yes" : "no"}});
     m_policies = ReadPolicies();
     // A start at logon that the administrator does not allow ends before anything is
     // copied, started or asked; a start by hand goes on to say why it does nothing.
-    if (std::strcmp(m_lpCmdLine, "1") == 0 && !m_policies.Allow(true)) {
+    if (quiet && !m_policies.Allow(true)) {
         LogEvent("end", {{"reason", "policy"}, {"UpdateDefault", m_policies.m_dwUpdateDefault}});
         return FALSE;
     }
@@ -89,7 +91,8 @@ BOOL CUpdaterApp::RunAsCopy(const std::string& ownFolder)
         LogEvent("end", {{"reason", "another copy runs"}});
         return FALSE;
     }
-    m_pUpdaterDlg = new CUpdaterDlg(nullptr, installFolder);
+    m_pUpdaterDlg =
+        new CUpdaterDlg(nullptr, installFolder, m_policies.m_strInfoUrl, !m_policies.Allow(false));
     m_pMainWnd = m_pUpdaterDlg;
     // Without its window nothing could ever end the message loop.
     return m_pUpdaterDlg->Create();

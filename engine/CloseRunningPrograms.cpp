@@ -3,6 +3,7 @@
 #include <tlhelp32.h>
 
 #include "engine/Handle.h"
+#include "engine/UpdateLog.h"
 #include "framework/UserText.h"
 
 namespace {
@@ -59,16 +60,23 @@ bool CloseMainProgram(HWND ownerWindow, DWORD processId, const std::string& main
     if (!IsOurs(processId, mainProgram, query))
         return true;
     const CHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
-    if (!process.IsValid())
+    if (!process.IsValid()) {
+        LogEvent("main-program-not-closed", {{"process", processId}, {"error", GetLastError()}});
         return false;
+    }
     DWORD wait = WaitForSingleObject(process, kGraceMs);
     while (wait == WAIT_TIMEOUT) {
         if (pCancel && *pCancel)
             return false;
-        if (UserMessageBox(ownerWindow, kCloseText, kCloseCaption, MB_YESNO) == IDYES)
+        const bool bForce = UserMessageBox(ownerWindow, kCloseText, kCloseCaption, MB_YESNO) == IDYES;
+        LogEvent("main-program-asked",
+                 {{"process", processId}, {"answer", bForce ? "close it" : "closed by hand"}});
+        if (bForce)
             TerminateProcess(process, 1);
         wait = WaitForSingleObject(process, kGraceMs);
     }
+    LogEvent(wait == WAIT_OBJECT_0 ? "main-program-closed" : "main-program-not-closed",
+             {{"process", processId}});
     return wait == WAIT_OBJECT_0;
 }
 

@@ -186,7 +186,7 @@ int CUpdateEngine::Init(HWND hNotifyWnd, const std::string& installFolder, const
     DWORD ms = 0, ls = 0;
     if (!ReadProductVersion(m_strInstallFolder + "Vantorel.exe", ms, ls)
         || !PackVersion(ms, ls, m_dwVersion)) {
-        LogEvent("set-up failed", {{"installation", m_strInstallFolder}, {"reason", "main program version"}});
+        LogEvent("set-up-failed", {{"installation", m_strInstallFolder}, {"reason", "main program version"}});
         return 2;
     }
 

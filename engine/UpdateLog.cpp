@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "engine/Handle.h"
+#include "engine/StatusMessages.h"
 
 namespace {
 
@@ -88,4 +89,16 @@ void LogEvent(const char* event, std::initializer_list<CLogFact> facts)
     DWORD written = 0;
     if (file.IsValid())
         WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+void LogStatus(unsigned message, std::uintptr_t phase, std::intptr_t result)
+{
+    const char* name = message == UM_INFO_STATE      ? "update info"
+                       : message == UM_PACKAGE_STATE ? "packages"
+                       : message == UM_UPDATE_ERROR  ? "update failed"
+                       : message == UM_UPDATE_RESULT ? "update over"
+                                                     : "transfer";
+    LogEvent(
+        "status",
+        {{"of", name}, {"phase", static_cast<long long>(phase)}, {"result", static_cast<long long>(result)}});
 }

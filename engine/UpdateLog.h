@@ -26,3 +26,6 @@ void OpenUpdateLog(const std::string& path);
 
 // Appends "YYYY-MM-DD HH:MM:SS <process id> <event> name=value ..." as one line in UTF-8.
 void LogEvent(const char* event, std::initializer_list<CLogFact> facts = {});
+
+// A status message the worker posts, by name.
+void LogStatus(unsigned message, std::uintptr_t phase, std::intptr_t result);

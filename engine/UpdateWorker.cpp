@@ -11,6 +11,7 @@
 #include "engine/PackageTrust.h"
 #include "engine/SystemLibrary.h"
 #include "engine/UpdateInfo.h"
+#include "engine/UpdateLog.h"
 #include "framework/UserText.h"
 
 int CUpdateEngine::Start()
@@ -113,8 +114,10 @@ bool RunPackage(const std::string& file, CHandle& lock)
         hProcess = CHandle(process.hProcess);
         CloseHandle(process.hThread);
     } else {
-        if (GetLastError() != ERROR_ELEVATION_REQUIRED)
+        if (GetLastError() != ERROR_ELEVATION_REQUIRED) {
+            LogEvent("package-not-started", {{"file", file}, {"error", GetLastError()}});
             return false;
+        }
         const std::string folder = file.substr(0, file.rfind('\\'));
         SHELLEXECUTEINFOA info = {};
         info.cbSize = sizeof info;
@@ -132,21 +135,26 @@ bool RunPackage(const std::string& file, CHandle& lock)
         const bool bStarted = engine_detail::g_pShellExecuteEx(&info) && info.hProcess;
         if (SUCCEEDED(hrCom) && pUninitialize)
             pUninitialize();
-        if (!bStarted) // a refused prompt included
+        if (!bStarted) { // a refused prompt included
+            LogEvent("package-not-started", {{"file", file}, {"error", GetLastError()}});
             return false;
+        }
         hProcess = CHandle(info.hProcess);
     }
     lock.Close(); // the package may want its own file to itself
     WaitForSingleObject(hProcess, INFINITE);
     // Installers' success, also with a restart needed (3010) or begun (1641).
     DWORD code = 0;
-    return GetExitCodeProcess(hProcess, &code) && (code == 0 || code == 3010 || code == 1641);
+    const bool bEnded = GetExitCodeProcess(hProcess, &code) != 0;
+    LogEvent("package-ended", {{"file", file}, {"code", bEnded ? code : -1LL}});
+    return bEnded && (code == 0 || code == 3010 || code == 1641);
 }
 
 // `inPackagePhase` tells a failure that ends the run unexpectedly what to report.
 DWORD RunUpdate(CUpdateEngine& engine, bool& inPackagePhase)
 {
     auto post = [&](UINT message, WPARAM phase, LPARAM result) {
+        LogStatus(message, phase, result);
         PostMessageA(engine.m_hNotifyWnd, message, phase, result);
     };
 
@@ -185,7 +193,13 @@ DWORD RunUpdate(CUpdateEngine& engine, bool& inPackagePhase)
     post(UM_INFO_STATE, 10, 0);
 
     std::vector<std::string> urls;
-    switch (ReadUpdateInfo(infoPath, urls)) {
+    const UpdateInfoVerdict verdict = ReadUpdateInfo(infoPath, urls);
+    LogEvent("verdict", {{"verdict", verdict == UpdateInfoVerdict::Latest     ? "latest"
+                                     : verdict == UpdateInfoVerdict::TooOld   ? "too_old"
+                                     : verdict == UpdateInfoVerdict::Packages ? "update_files"
+                                                                              : "unreadable"},
+                         {"packages", static_cast<long long>(urls.size())}});
+    switch (verdict) {
     case UpdateInfoVerdict::Latest:
         return finish(0);
     case UpdateInfoVerdict::TooOld:
@@ -204,19 +218,25 @@ DWORD RunUpdate(CUpdateEngine& engine, bool& inPackagePhase)
     if (urls.size() > kMaxPackages || !PackageFileNames(urls, names))
         return fail(UM_UPDATE_ERROR, 10, 0);
     std::vector<std::string> files;
+    std::vector<std::int32_t> sizes;
     for (size_t i = 0; i < urls.size(); ++i) {
         files.push_back(folder.Path() + "\\" + names[i]);
         const int result = engine.HttpDownload(urls[i].c_str(), files.back().c_str(), true);
         if (result != DOWNLOAD_OK)
             return fail(UM_PACKAGE_STATE, 20, result);
+        sizes.push_back(engine.m_nReceived);
         post(UM_PACKAGE_STATE, 10, 0);
     }
 
     const CPackageTrust trust(engine.m_strInstallFolder + "Vantorel.exe");
     locks.resize(files.size());
-    for (size_t i = 0; i < files.size(); ++i)
-        if (!trust.Admit(files[i], locks[i]))
+    for (size_t i = 0; i < files.size(); ++i) {
+        const bool bAdmitted = trust.Admit(files[i], locks[i]);
+        LogEvent("package",
+                 {{"file", names[i]}, {"size", sizes[i]}, {"publisher", bAdmitted ? "admitted" : "refused"}});
+        if (!bAdmitted)
             return fail(UM_UPDATE_ERROR, 20, 0);
+    }
 
     // A quit while the user was asked to close the main program starts no package.
     const bool closed = CloseRunningPrograms(engine.m_hNotifyWnd, engine.m_strModuleName,

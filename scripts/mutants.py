@@ -296,6 +296,18 @@ MUTANTS = [
      "            return 0;", "notifier"),
     ("paint-structure-cleared", "framework/DeviceContexts.h", "{ Begin(::BeginPaint(hWnd, &m_ps)); }",
      "{\n        Begin(::BeginPaint(hWnd, &m_ps));\n        m_ps = {};\n    }", "notifier"),
+    # Administrators' policies and the support log
+    ("policy-ignored-at-logon", "app/UpdaterApp.cpp", "if (quiet && !m_policies.Allow(true)) {", "if (false) {", "app"),
+    ("by-hand-only-is-off", "app/Policies.h", "!(quiet && m_dwUpdateDefault == UPDATES_BY_HAND)",
+     "m_dwUpdateDefault != UPDATES_BY_HAND", "app"),
+    ("user-policy-wins", "app/Policies.cpp", "{HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}",
+     "{HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}", "app"),
+    ("policy-url-ignored", "engine/UpdateEngine.cpp", "if (!policyUrl.empty())", "if (false)", "app"),
+    ("updates-off-checks-by-hand", "ui/UpdaterDlg.cpp", "const char* ended = m_bUpdatesOff ?",
+     "const char* ended = false ?", "app"),
+    ("log-never-rotated", "engine/UpdateLog.cpp", "> kRotateAt)", "> 100 * kRotateAt)", "app"),
+    ("log-without-exit-codes", "engine/UpdateWorker.cpp",
+     '    LogEvent("package-ended", {{"file", file}, {"code", bEnded ? code : -1LL}});\n', "", "app"),
     # Deployment: scratch place, one updater at a time, cancel, relaunch through any folder
     ("scratch-place-not-used", "app/UpdaterApp.cpp", "    if (prepared != RelaunchPrepared::Ready) {",
      "    if (false) {", "app"),

@@ -61,10 +61,10 @@ DWORD InstallationKey(const std::string& folder)
     return key;
 }
 
-CUpdaterDlg::CUpdaterDlg(CWnd* pParent, std::string installFolder)
+CUpdaterDlg::CUpdaterDlg(CWnd* pParent, std::string installFolder, std::string policyUrl, bool bUpdatesOff)
     : m_pParent(pParent), m_hIcon(::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME))),
-      m_strInstallFolder(std::move(installFolder)),
-      m_nTaskbarCreated(::RegisterWindowMessageA("TaskbarCreated")),
+      m_strInstallFolder(std::move(installFolder)), m_strPolicyUrl(std::move(policyUrl)),
+      m_bUpdatesOff(bUpdatesOff), m_nTaskbarCreated(::RegisterWindowMessageA("TaskbarCreated")),
       m_nSecondStart(::RegisterWindowMessageA(kSecondStartMessage))
 {
 }
@@ -122,12 +122,14 @@ BOOL CUpdaterDlg::OnInitDialog()
     const CWinApp* pApp = CWinApp::GetApp();
     m_bShowPopups = !(pApp && std::strcmp(pApp->m_lpCmdLine, "1") == 0);
 
-    const char* failure = m_engine.Init(m_hWnd, m_strInstallFolder) != 0
-                              ? "升级程序初始化出错，升级失败。\r\n"
-                          : m_engine.Start() != 0 ? "启动升级时出错，升级失败。\r\n"
-                                                  : nullptr;
-    m_strStatus = failure ? failure : kStarted;
-    m_phase = failure ? RunPhase::Over : RunPhase::Checking;
+    // The run is over before it began when an administrator turned updates off.
+    const char* ended = m_bUpdatesOff ? "自动更新已被管理员关闭。\r\n"
+                        : m_engine.Init(m_hWnd, m_strInstallFolder, m_strPolicyUrl) != 0
+                            ? "升级程序初始化出错，升级失败。\r\n"
+                        : m_engine.Start() != 0 ? "启动升级时出错，升级失败。\r\n"
+                                                : nullptr;
+    m_strStatus = ended ? ended : kStarted;
+    m_phase = ended ? RunPhase::Over : RunPhase::Checking;
     if (m_bShowPopups)
         ShowStatus(m_strStatus);
     return TRUE;

@@ -29,7 +29,10 @@ class CUpdaterDlg : public CDialog {
 public:
     // `installFolder` (with its final backslash) holds the main program; empty means
     // the updater's own folder.
-    explicit CUpdaterDlg(CWnd* pParent = nullptr, std::string installFolder = std::string());
+    // An administrator's `policyUrl` takes the place of the user's server; with
+    // `bUpdatesOff` the dialog only says that updates are off.
+    explicit CUpdaterDlg(CWnd* pParent = nullptr, std::string installFolder = std::string(),
+                         std::string policyUrl = std::string(), bool bUpdatesOff = false);
     ~CUpdaterDlg() override;
 
     // The modeless dialog from its template; never made visible.
@@ -82,6 +85,8 @@ protected:
     bool m_bShowPopups = true;
     RunPhase m_phase = RunPhase::Checking; // a start that asks while this one begins waits
     const std::string m_strInstallFolder;
+    const std::string m_strPolicyUrl;
+    const bool m_bUpdatesOff;
     const UINT m_nTaskbarCreated;
     const UINT m_nSecondStart;
 };

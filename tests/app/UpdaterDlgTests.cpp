@@ -14,6 +14,7 @@ namespace {
 
 class CProbeDlg : public CUpdaterDlg {
 public:
+    using CUpdaterDlg::CUpdaterDlg;
     using CUpdaterDlg::kProgressTimer;
     using CUpdaterDlg::m_bShowPopups;
     using CUpdaterDlg::m_notifier;
@@ -97,6 +98,16 @@ TEST(UpdaterDlg, StatusMessagesBecomeTextsOrQuit)
     dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_NOTIFIER_CANCEL & 0xFFFF, BN_CLICKED), 0);
     EXPECT_TRUE(Quit());
     EXPECT_FALSE(Shell_NotifyIconA(NIM_MODIFY, &icon));
+}
+
+// Updates an administrator turned off: the run's only text says so, and nothing starts.
+TEST(UpdaterDlg, UpdatesOffOnlySaySo)
+{
+    CProbeDlg dlg(nullptr, std::string(), std::string(), true);
+    ASSERT_TRUE(dlg.Create());
+    EXPECT_EQ(dlg.m_strStatus, "自动更新已被管理员关闭。\r\n");
+    EXPECT_TRUE(IsWindowVisible(dlg.m_notifier.m_hWnd));
+    EXPECT_EQ(dlg.m_phase, CProbeDlg::RunPhase::Over);
 }
 
 } // namespace

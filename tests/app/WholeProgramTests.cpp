@@ -46,10 +46,14 @@ protected:
     }
     ~WholeProgram() override
     {
-        for (const DWORD id : ProcessIds(kCopyName))
-            CFake(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id)); // ended as it goes
+        EndCopies();
         SetServerSetting("");
         RemoveFolder(m_folder);
+    }
+    void EndCopies()
+    {
+        for (const DWORD id : ProcessIds(kCopyName))
+            CFake(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id)); // ended as it goes
     }
     void PublishUpdate(std::initializer_list<const char*> packages)
     {
@@ -84,9 +88,9 @@ protected:
             15000);
     }
     bool CleanedUp() { return CleanedUp(m_app); }
-    size_t InfoRequests()
+    size_t InfoRequests(const std::string& request = "/download/update_info.php?v=01020003 ")
     {
-        const std::string log = m_site.Log(), request = "/download/update_info.php?v=01020003 ";
+        const std::string log = m_site.Log();
         size_t n = 0;
         for (size_t at = log.find(request); at != std::string::npos; at = log.find(request, at + 1))
             ++n;
@@ -248,6 +252,84 @@ TEST_F(WholeProgram, ProgressThenCancelWhileTheServerStalls)
     Cancel();
     EXPECT_TRUE(CleanedUp());
     server.Resume();
+}
+
+// What an administrator sets: updates off or by hand only, for the machine or the user
+// (the machine's value wins), and a server of the company's own.
+TEST_F(WholeProgram, PoliciesDecideWhetherAndWhereItAsks)
+{
+    m_site.Publish("update_info.php", "a\nb\nc\nlatest\n");
+    m_site.Publish("mirror.php", "a\nb\nc\nlatest\n");
+    const char kKey[] = "Software\\Policies\\Vantorel\\Updater",
+               kAsked[] = "/download/update_info.php?v=01020003 ";
+    const struct {
+        int machine, user; // UpdateDefault, -1 when not set
+        const char* url;   // the machine's UpdateSvrUrl
+        const char* arguments;
+        const char* asked; // the request made, or none
+    } cases[] = {
+        {0, -1, nullptr, "1", nullptr},
+        {0, -1, nullptr, "", nullptr},
+        {-1, 2, nullptr, "1", nullptr},
+        {-1, 2, nullptr, "", kAsked},
+        {1, 0, nullptr, "1", kAsked},
+        {2, 1, nullptr, "1", nullptr},
+        {-1, -1, "http://127.0.0.1/download/mirror.php", "1", "/download/mirror.php?v=01020003 "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.machine << " " << c.user << " '" << c.arguments << "'");
+        for (const HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+            RegDeleteTreeA(root, kKey);
+            const DWORD value = root == HKEY_LOCAL_MACHINE ? c.machine : c.user;
+            if (value != static_cast<DWORD>(-1))
+                RegSetKeyValueA(root, kKey, "UpdateDefault", REG_DWORD, &value, sizeof value);
+        }
+        if (c.url)
+            RegSetKeyValueA(HKEY_LOCAL_MACHINE, kKey, "UpdateSvrUrl", REG_SZ, c.url, lstrlenA(c.url) + 1);
+        const size_t before = InfoRequests(c.asked ? c.asked : kAsked);
+        Launch({c.arguments});
+        if (c.asked) {
+            EXPECT_TRUE(PumpUntil([&] { return InfoRequests(c.asked) == before + 1; }));
+        } else if (!*c.arguments) { // by hand: the copy only says why
+            EXPECT_TRUE(PumpUntil([&] { return Popup() != nullptr; }));
+        } else {
+            EXPECT_FALSE(FileExists(m_app + kCopyName)) << "a start at logon ends before anything";
+        }
+        EXPECT_EQ(InfoRequests(c.asked ? c.asked : kAsked), before + (c.asked ? 1 : 0));
+        EndCopies();
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKey);
+        RegDeleteTreeA(HKEY_CURRENT_USER, kKey);
+    }
+}
+
+// The log tells support what a run did: the URL asked, each package and its exit code. An
+// oversized log is put aside at the start; a folder in its place changes nothing.
+TEST_F(WholeProgram, LogTellsWhatARunDid)
+{
+    PublishUpdate({"exit3010.exe"});
+    const std::string log = ScratchFolder() + "updater.log";
+    for (const bool bFolder : {false, true}) {
+        RemoveFolder(log);
+        DeleteFileA(log.c_str());
+        DeleteFileA((m_folder + "ran.log").c_str());
+        if (bFolder)
+            ASSERT_TRUE(CreateDirectoryA(log.c_str(), nullptr));
+        else
+            WriteFileBytes(log, std::string(1100000, 'x'));
+        Launch({"1"});
+        EXPECT_TRUE(PumpUntil([&] { return ReadFileBytes(m_folder + "ran.log") == "exit3010.exe\n"; }));
+        Cancel();
+        EXPECT_TRUE(CleanedUp());
+        if (bFolder)
+            continue;
+        EXPECT_EQ(ReadFileBytes(log + ".1").size(), 1100000u);
+        const std::string text = ReadFileBytes(log);
+        for (const char* fact :
+             {"url=http://127.0.0.1/download/update_info.php?v=01020003 ", "file=exit3010.exe", "code=3010"})
+            EXPECT_NE(text.find(fact), std::string::npos) << fact << " in\n" << text;
+    }
+    RemoveFolder(log);
+    DeleteFileA((log + ".1").c_str());
 }
 
 } // namespace
