@@ -72,7 +72,10 @@ void LogEvent(const char* event, std::initializer_list<CLogFact> facts)
                   now.wHour, now.wMinute, now.wSecond, static_cast<unsigned long>(GetCurrentProcessId()));
     std::string line = std::string(head) + event;
     for (const CLogFact& fact : facts) {
-        std::string text = Utf8From936(WithoutCredentials(fact.m_strText));
+        char number[24];
+        if (!fact.m_pszText)
+            std::snprintf(number, sizeof number, "%lld", fact.m_nNumber);
+        std::string text = Utf8From936(WithoutCredentials(fact.m_pszText ? fact.m_pszText : number));
         for (char& c : text)
             if (c == '\r' || c == '\n')
                 c = ' '; // one event, one line
