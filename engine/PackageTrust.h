@@ -24,6 +24,8 @@ public:
     // with writing and deletion denied, so what was checked is what runs; release it
     // once the package's process exists.
     bool Admit(const std::string& package, CHandle& lock) const;
+    // Whether packages are checked at all (the main program carries a signature).
+    bool Checks() const { return m_bSigned; }
 
 private:
     bool m_bSigned = false;

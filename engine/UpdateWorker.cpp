@@ -232,8 +232,11 @@ DWORD RunUpdate(CUpdateEngine& engine, bool& inPackagePhase)
     locks.resize(files.size());
     for (size_t i = 0; i < files.size(); ++i) {
         const bool bAdmitted = trust.Admit(files[i], locks[i]);
-        LogEvent("package",
-                 {{"file", names[i]}, {"size", sizes[i]}, {"publisher", bAdmitted ? "admitted" : "refused"}});
+        LogEvent("package", {{"file", names[i]},
+                             {"size", sizes[i]},
+                             {"publisher", !trust.Checks() ? "not checked"
+                                           : bAdmitted     ? "admitted"
+                                                           : "refused"}});
         if (!bAdmitted)
             return fail(UM_UPDATE_ERROR, 20, 0);
     }
