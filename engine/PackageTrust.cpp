@@ -8,7 +8,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "engine/SystemLibrary.h"
+#include "framework/SystemLibrary.h"
 #include "framework/UserText.h"
 
 namespace {

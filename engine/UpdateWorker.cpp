@@ -9,7 +9,7 @@
 
 #include "engine/CloseRunningPrograms.h"
 #include "engine/PackageTrust.h"
-#include "engine/SystemLibrary.h"
+#include "framework/SystemLibrary.h"
 #include "engine/UpdateInfo.h"
 #include "engine/UpdateLog.h"
 #include "framework/UserText.h"

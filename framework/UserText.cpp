@@ -68,6 +68,12 @@ BOOL UserTextOut(HDC hDC, int x, int y, const std::string& text)
     return ::TextOutW(hDC, x, y, wide.c_str(), static_cast<int>(wide.size()));
 }
 
+std::string WithoutFinalLineBreak(const std::string& text)
+{
+    const size_t n = text.size();
+    return n >= 2 && text.compare(n - 2, 2, "\r\n") == 0 ? text.substr(0, n - 2) : text;
+}
+
 int DrawWindowText(HDC hDC, HWND hWnd, RECT* pRect, UINT nFormat)
 {
     if (!TextsNeedWideCalls()) {

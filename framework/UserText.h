@@ -27,5 +27,8 @@ BOOL SetUserWindowText(HWND hWnd, const char* pszText);
 int DrawUserText(HDC hDC, const std::string& text, RECT* pRect, UINT nFormat);
 BOOL UserTextOut(HDC hDC, int x, int y, const std::string& text);
 
+// The text without its final line break, as it is read out rather than painted.
+std::string WithoutFinalLineBreak(const std::string& text);
+
 // Draws a window's own text, read the way it was set.
 int DrawWindowText(HDC hDC, HWND hWnd, RECT* pRect, UINT nFormat);

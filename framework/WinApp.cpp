@@ -26,13 +26,21 @@ int CWinApp::Run()
     BOOL got;
     while ((got = ::GetMessageA(&msg, nullptr, 0, 0)) > 0) {
         const HWND hMain = m_pMainWnd ? m_pMainWnd->m_hWnd : nullptr;
-        if (hMain && ::IsDialogMessageA(hMain, &msg))
+        if ((hMain && ::IsDialogMessageA(hMain, &msg)) || IsControlParentKey(&msg))
             continue;
         ::TranslateMessage(&msg);
         ::DispatchMessageA(&msg);
     }
     m_nExitCode = got == 0 ? static_cast<int>(msg.wParam) : -1;
     return ExitInstance();
+}
+
+bool CWinApp::IsControlParentKey(MSG* pMsg)
+{
+    if (pMsg->message < WM_KEYFIRST || pMsg->message > WM_KEYLAST || !pMsg->hwnd)
+        return false;
+    const HWND hRoot = ::GetAncestor(pMsg->hwnd, GA_ROOT);
+    return (::GetWindowLongA(hRoot, GWL_EXSTYLE) & WS_EX_CONTROLPARENT) && ::IsDialogMessageA(hRoot, pMsg);
 }
 
 int CWinApp::Main(HINSTANCE hInstance, const char* pszCmdLine)

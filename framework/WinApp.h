@@ -19,6 +19,10 @@ public:
     // The message loop, until WM_QUIT; messages for the main window and its controls
     // go to IsDialogMessage first. Returns ExitInstance().
     virtual int Run();
+    // Tab, Enter and Esc among the controls of another top-level window of ours that
+    // is a control parent (WS_EX_CONTROLPARENT), as a dialog has them; true when the
+    // key was used so. Mouse and other messages are left alone.
+    static bool IsControlParentKey(MSG* pMsg);
     // The process's exit code: WM_QUIT's once the loop has run.
     virtual int ExitInstance() { return m_nExitCode; }
     // What the entry point does; no exception leaves it.

@@ -1,10 +1,12 @@
 #include "ui/SkinButton.h"
 
+#include "framework/Accessible.h"
 #include "framework/DeviceContexts.h"
 #include "framework/UserText.h"
 #include "ui/RegionRects.h"
 
 #include <commctrl.h>
+#include <oleacc.h>
 #include <windowsx.h>
 
 #include <algorithm>
@@ -73,6 +75,13 @@ COLORREF CSkinButton::SetTextColor(COLORREF crText)
     return crOld;
 }
 
+void CSkinButton::SetFocusInset(short nFocusInset)
+{
+    m_nFocusInset = nFocusInset < 0 ? 0 : nFocusInset;
+    if (m_hWnd)
+        Invalidate();
+}
+
 void CSkinButton::SetRadioGroup(UINT nFirst, UINT nLast)
 {
     m_nGroupFirst = nFirst;
@@ -124,6 +133,14 @@ LRESULT CSkinButton::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_DESTROY:
         m_tooltip.DestroyWindow();
         return Default();
+    case WM_GETOBJECT: {
+        // Its own role: the system's proxy knows nothing of an owner-drawn kind.
+        const LONG nRole = m_nKind == kKindCheckBox ? ROLE_SYSTEM_CHECKBUTTON
+                           : m_nKind == kKindRadio  ? ROLE_SYSTEM_RADIOBUTTON
+                                                    : ROLE_SYSTEM_PUSHBUTTON;
+        LRESULT result = 0;
+        return AnswerGetObject(m_hWnd, wParam, lParam, nRole, &result) ? result : Default();
+    }
     default:
         return CButton::WindowProc(message, wParam, lParam);
     }

@@ -25,6 +25,8 @@ public:
                     short nBorder, short nFocusInset);
     // Caption colour of the enabled states; returns the previous one.
     COLORREF SetTextColor(COLORREF crText);
+    // The focus rectangle's inset alone (0: none), as SetBitmaps takes it.
+    void SetFocusInset(short nFocusInset);
     // Control ids of this radio button's group among its parent's children; checking
     // it unchecks the others. 0 in either bound: no group.
     void SetRadioGroup(UINT nFirst, UINT nLast);

@@ -1,13 +1,21 @@
 #include "ui/TaskbarNotifier.h"
 
+#include "framework/Accessible.h"
 #include "framework/DeviceContexts.h"
 #include "framework/UserText.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <cstdio>
 #include <new>
+
+namespace {
+// EVENT_OBJECT_LIVEREGIONCHANGED, which UI Automation (Windows 8 and later) turns into
+// its live-region event; older systems and Wine let it pass unheard.
+const DWORD kEventLiveRegionChanged = 0x8019;
+} // namespace
 
 CTaskbarNotifier::CTaskbarNotifier()
 {
@@ -32,9 +40,10 @@ BOOL CTaskbarNotifier::Create(CWnd* pOwner)
     const std::string cls =
         RegisterWndClass(0, ::LoadCursorA(nullptr, IDC_ARROW), ::GetSysColorBrush(COLOR_WINDOW), nullptr);
     // Topmost and without a taskbar button: seen above other windows, though it is
-    // shown without taking the keyboard from whatever the user is typing in.
-    return CreateEx(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, cls.c_str(), "", WS_POPUP, 0, 0, 0, 0,
-                    pOwner ? pOwner->m_hWnd : nullptr, nullptr);
+    // shown without taking the keyboard from whatever the user is typing in. A control
+    // parent: the loop gives it a dialog's keys when a keyboard user is in it.
+    return CreateEx(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_CONTROLPARENT, cls.c_str(), "", WS_POPUP, 0, 0,
+                    0, 0, pOwner ? pOwner->m_hWnd : nullptr, nullptr);
 }
 
 LRESULT CTaskbarNotifier::OnCreate()
@@ -43,14 +52,14 @@ LRESULT CTaskbarNotifier::OnCreate()
         return -1;
     m_hHandCursor = ::LoadCursorA(nullptr, IDC_HAND);
     RECT rc = {40, 70, 110, 90};
-    m_btnInstall.Create("立即安装", WS_CHILD | WS_VISIBLE, rc, this, IDC_NOTIFIER_INSTALL);
+    m_btnInstall.Create("立即安装", WS_CHILD | WS_VISIBLE | WS_TABSTOP, rc, this, IDC_NOTIFIER_INSTALL);
     SetUserWindowText(m_btnInstall.m_hWnd, "立即安装");
     m_btnInstall.SetTextColor(m_crText);
     m_btnInstall.SetBitmaps(IDB_BUTTON_SKIN, IDB_BUTTON_SKIN, IDB_BUTTON_SKIN, IDB_BUTTON_SKIN,
                             IDB_BUTTON_SKIN, 1, 0, 0);
     m_btnInstall.EnableWindow(FALSE);
     ::OffsetRect(&rc, 80, 0);
-    m_btnCancel.Create("取消升级", WS_CHILD | WS_VISIBLE, rc, this, IDC_NOTIFIER_CANCEL);
+    m_btnCancel.Create("取消升级", WS_CHILD | WS_VISIBLE | WS_TABSTOP, rc, this, IDC_NOTIFIER_CANCEL);
     SetUserWindowText(m_btnCancel.m_hWnd, "取消升级");
     m_btnCancel.SetTextColor(RGB(255, 255, 255));
     m_btnCancel.SetBitmaps(IDB_BUTTON_SKIN, IDB_BUTTON_SKIN, IDB_BUTTON_SKIN, IDB_BUTTON_SKIN,
@@ -72,6 +81,30 @@ void CTaskbarNotifier::SetProgress(int nReceived, int nTotal)
     // The figures must move on the screen while a download runs.
     if ((m_nTotal != nOldTotal || m_nReceived != nOldReceived) && ::IsWindowVisible(m_hWnd))
         Repaint();
+    UpdateName();
+}
+
+void CTaskbarNotifier::ShowProgressBar(bool bShow)
+{
+    if (m_bShowProgress == bShow)
+        return;
+    m_bShowProgress = bShow;
+    if (::IsWindowVisible(m_hWnd))
+        Repaint();
+    UpdateName();
+}
+
+void CTaskbarNotifier::UpdateName()
+{
+    std::string name = WithoutFinalLineBreak(m_strText);
+    if (m_nTotal > 0 && m_bShowProgress)
+        name += " " + PercentText();
+    if (name == m_strName)
+        return; // a percentage that stays, or the same text again
+    m_strName = name;
+    SetUserWindowText(m_hWnd, name.c_str());
+    // Raised by us: not every system raises it for a window's text.
+    ::NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, m_hWnd, OBJID_CLIENT, CHILDID_SELF);
 }
 
 void CTaskbarNotifier::Show(const char* pszText, DWORD dwShowTime, DWORD dwStayTime, DWORD dwHideTime)
@@ -142,6 +175,67 @@ void CTaskbarNotifier::Show(const char* pszText, DWORD dwShowTime, DWORD dwStayT
         Repaint();
         break;
     }
+    UpdateName();
+    // A status, new or asked for again: spoken at once, without the focus moving. The
+    // progress only ever changes the name.
+    ::NotifyWinEvent(EVENT_SYSTEM_ALERT, m_hWnd, OBJID_CLIENT, CHILDID_SELF);
+    ::NotifyWinEvent(kEventLiveRegionChanged, m_hWnd, OBJID_CLIENT, CHILDID_SELF);
+}
+
+void CTaskbarNotifier::ShowWithKeyboard(const char* pszText, DWORD dwShowTime, DWORD dwStayTime,
+                                        DWORD dwHideTime)
+{
+    if (HoldsKeyboard())
+        return; // Enter on the icon may come twice
+    Show(pszText, dwShowTime, dwStayTime, dwHideTime);
+    if (!::IsWindowVisible(m_hWnd))
+        return; // no skin, nothing shown
+    const HWND hForeground = ::GetForegroundWindow();
+    if (hForeground != m_hWnd)
+        m_hWndReturn = hForeground;
+    SetKeyboardUser(true);
+    ::SetForegroundWindow(m_hWnd);
+    ::SetFocus(m_btnCancel.m_hWnd);
+}
+
+void CTaskbarNotifier::SetKeyboardUser(bool bKeyboard)
+{
+    if (m_bKeyboard == bKeyboard)
+        return;
+    m_bKeyboard = bKeyboard;
+    // The focus rectangle, 2 pixels in, is for a keyboard user only: a click never
+    // shows one. The centred captions do not move.
+    for (CSkinButton* pButton : {&m_btnInstall, &m_btnCancel})
+        pButton->SetFocusInset(bKeyboard ? 2 : 0);
+}
+
+bool CTaskbarNotifier::HoldsKeyboard() const
+{
+    const HWND hFocus = ::GetFocus();
+    return m_bKeyboard && hFocus && (hFocus == m_hWnd || ::IsChild(m_hWnd, hFocus));
+}
+
+void CTaskbarNotifier::OnEscape()
+{
+    if (!::IsWindowVisible(m_hWnd))
+        return;
+    // Out from wherever it is: the slide-out's ticks move it back to the start.
+    KillTimer(TIMER_APPEAR);
+    KillTimer(TIMER_STAY);
+    SetTimer(TIMER_DISAPPEAR, m_dwHideTick);
+    SetKeyboardUser(false);
+    if (::IsWindow(m_hWndReturn))
+        ::SetForegroundWindow(m_hWndReturn);
+    m_hWndReturn = nullptr;
+}
+
+void CTaskbarNotifier::OnEnter()
+{
+    // The focused button's click, as its own would come.
+    const HWND hFocus = ::GetFocus();
+    if (::IsChild(m_hWnd, hFocus) && ::IsWindowEnabled(hFocus))
+        SendMessage(WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(hFocus), BN_CLICKED),
+                    reinterpret_cast<LPARAM>(hFocus));
 }
 
 void CTaskbarNotifier::Hide()
@@ -152,6 +246,7 @@ void CTaskbarNotifier::Hide()
     MoveWindow(0, 0, 0, 0, TRUE);
     ShowWindow(SW_HIDE);
     m_nState = STATE_HIDDEN;
+    SetKeyboardUser(false);
 }
 
 void CTaskbarNotifier::Place() const
@@ -180,6 +275,8 @@ void CTaskbarNotifier::OnTimer(UINT_PTR nIDEvent)
         }
         Place();
     } else if (nIDEvent == TIMER_STAY) {
+        if (HoldsKeyboard())
+            return; // the stay goes on while a keyboard user is in the popup
         KillTimer(TIMER_STAY);
         SetTimer(TIMER_DISAPPEAR, m_dwHideTick);
     } else if (nIDEvent == TIMER_DISAPPEAR) {
@@ -376,7 +473,21 @@ LRESULT CTaskbarNotifier::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
             OnCancelUpdate();
             return 0;
         }
+        // Esc and Enter, as the loop's dialog keys send them.
+        if (LOWORD(wParam) == IDCANCEL)
+            OnEscape();
+        else if (LOWORD(wParam) == IDOK)
+            OnEnter();
         return Default();
+    case WM_GETOBJECT: {
+        // Once a reader asks, UI Automation's clients hear the status as a live region.
+        if (!m_bLiveRegion) {
+            m_bLiveRegion = true;
+            MakeLiveRegion(m_hWnd);
+        }
+        LRESULT result = 0;
+        return AnswerGetObject(m_hWnd, wParam, lParam, ROLE_SYSTEM_ALERT, &result) ? result : Default();
+    }
     default:
         return CWnd::WindowProc(message, wParam, lParam);
     }

@@ -1,6 +1,7 @@
 // The sliding popup near the taskbar: it slides in from the taskbar's edge, stays and
 // slides out, showing its skin, a title and the status text or the download progress,
-// with a cancel and an install button. Owns its skin, fonts and buttons; lives on the
+// with a cancel and an install button. Screen readers read what it shows as its name
+// and hear each status as an alert. Owns its skin, fonts and buttons; lives on the
 // user-interface thread, where its owner drives it.
 #pragma once
 
@@ -49,8 +50,15 @@ public:
     void SetTextColor(COLORREF crText);
     // The figures of the current download; the popup is repainted when they change.
     void SetProgress(int nReceived, int nTotal);
-    // Shows the text and starts or renews the slide-in, stay and slide-out.
+    // The bar (once a total is known) in the text's place, or the text again.
+    void ShowProgressBar(bool bShow);
+    // Shows the text and starts or renews the slide-in, stay and slide-out, without
+    // taking the keyboard; screen readers hear it as an alert.
     void Show(const char* pszText, DWORD dwShowTime, DWORD dwStayTime, DWORD dwHideTime);
+    // Show, then the keyboard to the popup, its focus on the cancel button, for a user
+    // who reached the tray icon by keyboard. It stays while it holds the focus; Esc
+    // sends it out and the focus back.
+    void ShowWithKeyboard(const char* pszText, DWORD dwShowTime, DWORD dwStayTime, DWORD dwHideTime);
     void Hide();
 
     // The leftmost columns of the bitmap, a multiple of four, as rows of blue, green and
@@ -77,6 +85,13 @@ protected:
     std::string CountsText() const;
     std::string PercentText() const;
     int BarWidth(int nWidth) const;
+    // What a screen reader reads: the text, with the percentage while the bar shows.
+    // Kept as the window's text, so the system's own proxy reads it too.
+    void UpdateName();
+    void SetKeyboardUser(bool bKeyboard);
+    bool HoldsKeyboard() const;
+    void OnEscape();
+    void OnEnter();
 
     CWnd* m_pOwner = nullptr;
     COLORREF m_crText = RGB(133, 146, 181);
@@ -105,4 +120,8 @@ protected:
     int m_nCurY = 0;
     int m_nEdge = 0;
     const int m_nStep = 2;
+    std::string m_strName;
+    bool m_bKeyboard = false;    // shown for a keyboard user, until Esc or hidden
+    HWND m_hWndReturn = nullptr; // the window Esc gives the focus back to
+    bool m_bLiveRegion = false;  // marked once a reader has asked
 };

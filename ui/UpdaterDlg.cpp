@@ -85,26 +85,42 @@ BOOL CUpdaterDlg::Create()
 
 BOOL CUpdaterDlg::NotifyTray(DWORD dwMessage)
 {
-    const char kTip[] = "Vantorel升级程序";
-    const auto fill = [&](auto& nid) { // the first version's structure, either kind
+    // The program and where the update stands, for a user moving through the icons.
+    std::string tip = "Vantorel升级程序";
+    if (!m_strStatus.empty())
+        tip += "\n" + WithoutFinalLineBreak(m_strStatus);
+    const auto send = [&](auto& nid, auto pfnNotify, DWORD cbFirst, DWORD cbSecond) {
+        nid.cbSize = cbFirst; // the first version's structure, either kind
         nid.hWnd = m_hWnd;
         nid.uID = kTrayIconId;
         nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
         nid.uCallbackMessage = UM_TRAY_CALLBACK;
         nid.hIcon = m_hIcon;
+        const BOOL bDone = pfnNotify(dwMessage, &nid);
+        if (bDone && dwMessage == NIM_ADD) {
+            // Version 3 keeps the callback's form and adds the keyboard's messages; its
+            // number has a place only from the second version of the structure on.
+            nid.cbSize = cbSecond;
+            nid.uVersion = NOTIFYICON_VERSION;
+            pfnNotify(NIM_SETVERSION, &nid);
+        }
+        return bDone;
     };
+    const size_t kTipLength = 64; // the first structure's, with the final NUL
     if (TextsNeedWideCalls()) {
         NOTIFYICONDATAW nid = {};
-        nid.cbSize = NOTIFYICONDATAW_V1_SIZE;
-        fill(nid);
-        ::lstrcpynW(nid.szTip, WideFrom936(kTip).c_str(), 64);
-        return ::Shell_NotifyIconW(dwMessage, &nid);
+        ::lstrcpynW(nid.szTip, WideFrom936(tip).c_str(), kTipLength);
+        return send(nid, ::Shell_NotifyIconW, NOTIFYICONDATAW_V1_SIZE, NOTIFYICONDATAW_V2_SIZE);
     }
     NOTIFYICONDATAA nid = {};
-    nid.cbSize = NOTIFYICONDATAA_V1_SIZE;
-    fill(nid);
-    std::strcpy(nid.szTip, kTip);
-    return ::Shell_NotifyIconA(dwMessage, &nid);
+    // Cut at a character's end: a lead byte without its trail byte would swallow the NUL.
+    for (size_t i = 0, n = 0; i < tip.size(); i += n) {
+        n = ::IsDBCSLeadByteEx(936, static_cast<BYTE>(tip[i])) ? 2 : 1;
+        if (i + n >= kTipLength)
+            break;
+        std::memcpy(nid.szTip + i, tip.data() + i, n);
+    }
+    return send(nid, ::Shell_NotifyIconA, NOTIFYICONDATAA_V1_SIZE, NOTIFYICONDATAA_V2_SIZE);
 }
 
 BOOL CUpdaterDlg::OnInitDialog()
@@ -128,7 +144,7 @@ BOOL CUpdaterDlg::OnInitDialog()
                             ? "升级程序初始化出错，升级失败。\r\n"
                         : m_engine.Start() != 0 ? "启动升级时出错，升级失败。\r\n"
                                                 : nullptr;
-    m_strStatus = ended ? ended : kStarted;
+    SetStatus(ended ? ended : kStarted);
     m_phase = ended ? RunPhase::Over : RunPhase::Checking;
     if (m_bShowPopups)
         ShowStatus(m_strStatus);
@@ -150,9 +166,17 @@ void CUpdaterDlg::SetPhase(RunPhase phase)
     ShowProgress();
 }
 
+void CUpdaterDlg::SetStatus(const std::string& text)
+{
+    if (text == m_strStatus)
+        return; // the tip says it already
+    m_strStatus = text;
+    NotifyTray(NIM_MODIFY);
+}
+
 void CUpdaterDlg::ShowStatus(const std::string& text)
 {
-    m_strStatus = text;
+    SetStatus(text);
     m_notifier.Show(m_strStatus.c_str(), 500, 3000, 500);
 }
 
@@ -193,8 +217,8 @@ void CUpdaterDlg::OnStatus(UINT message, WPARAM wParam, LPARAM lParam)
     case UM_PACKAGE_STATE:
         if (wParam == 0) {
             SetPhase(message == UM_PACKAGE_STATE ? RunPhase::PackageDownload : RunPhase::InfoDownload);
-            m_strStatus =
-                message == UM_PACKAGE_STATE ? "正在下载升级包......\r\n" : "正在下载升级信息......\r\n";
+            SetStatus(message == UM_PACKAGE_STATE ? "正在下载升级包......\r\n"
+                                                  : "正在下载升级信息......\r\n");
             if (m_bShowPopups || InPackagePhase())
                 ShowStatus(m_strStatus);
         } else if (wParam == 10) {
@@ -231,16 +255,20 @@ void CUpdaterDlg::ShowProgress()
             m_notifier.SetProgress(0, 0);
     }
     // The status text takes the bar's place as soon as a download is over.
-    const bool bChanged = m_notifier.m_bShowProgress != bDownloading;
-    m_notifier.m_bShowProgress = bDownloading;
-    if (bChanged && ::IsWindowVisible(m_notifier.m_hWnd))
-        m_notifier.RedrawWindow(RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    m_notifier.ShowProgressBar(bDownloading);
 }
 
 LRESULT CUpdaterDlg::OnTrayCallback(WPARAM wParam, LPARAM lParam)
 {
-    if (wParam == kTrayIconId
-        && (lParam == WM_LBUTTONDOWN || lParam == WM_LBUTTONDBLCLK || lParam == WM_RBUTTONDOWN))
+    if (wParam != kTrayIconId)
+        return 0;
+    // A right click ends in the menu message too: only the keyboard's takes the focus.
+    const bool bMenuByMouse = m_bRightClick;
+    m_bRightClick =
+        lParam == WM_RBUTTONDOWN || (m_bRightClick && (lParam == WM_RBUTTONUP || lParam == WM_MOUSEMOVE));
+    if (lParam == NIN_KEYSELECT || (lParam == WM_CONTEXTMENU && !bMenuByMouse))
+        m_notifier.ShowWithKeyboard(m_strStatus.c_str(), 500, 3000, 500);
+    else if (lParam == WM_LBUTTONDOWN || lParam == WM_LBUTTONDBLCLK || lParam == WM_RBUTTONDOWN)
         m_notifier.Show(m_strStatus.c_str(), 500, 3000, 500);
     return 0;
 }

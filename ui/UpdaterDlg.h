@@ -71,6 +71,8 @@ protected:
     LRESULT OnTrayCallback(WPARAM wParam, LPARAM lParam);
     LRESULT OnSecondStart(WPARAM key, LPARAM show);
     void OnPaint();
+    // Makes text the status, also the tray icon's tip.
+    void SetStatus(const std::string& text);
     // Makes text the status and slides the notifier in with it.
     void ShowStatus(const std::string& text);
     // Shows a failed download's text, or quits in quiet mode.
@@ -89,4 +91,5 @@ protected:
     const bool m_bUpdatesOff;
     const UINT m_nTaskbarCreated;
     const UINT m_nSecondStart;
+    bool m_bRightClick = false; // the icon's right button went down: a menu message follows
 };

@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "framework/WinApp.h"
 
 #include <shellapi.h>
 #include <tlhelp32.h>
@@ -65,6 +66,8 @@ bool PumpUntil(const std::function<bool()>& done, DWORD ms)
     for (const DWORD start = ::GetTickCount(); !done() && ::GetTickCount() - start < ms;) {
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
         for (MSG msg; ::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);) {
+            if (CWinApp::IsControlParentKey(&msg))
+                continue;
             ::TranslateMessage(&msg);
             ::DispatchMessageA(&msg);
         }

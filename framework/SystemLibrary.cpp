@@ -1,4 +1,4 @@
-#include "engine/SystemLibrary.h"
+#include "framework/SystemLibrary.h"
 
 #include <string>
 

@@ -1,6 +1,7 @@
 // Functions of system DLLs that only some runs need (package checks, the elevation
-// prompt): loaded from the system folder, never from beside the program, on first use
-// and kept for the process's life, so a run with nothing to install never maps them.
+// prompt, a screen reader's questions): loaded from the system folder, never from
+// beside the program, on first use and kept for the process's life, so a run that
+// needs none of them maps none of them.
 #pragma once
 
 #include <windows.h>
