@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""The administrative templates parse, set exactly the values the updater reads, under
-its policy key, and every text and presentation they name exists in each language."""
+# The administrative templates parse, set exactly the values the updater reads, under
+# its policy key, and every text and presentation they name exists in each language.
 import re
 import sys
 import xml.etree.ElementTree as ET

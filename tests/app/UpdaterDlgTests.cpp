@@ -101,7 +101,6 @@ std::vector<DWORD> Heard(HWND hWnd)
 
 class CProbeDlg : public CUpdaterDlg {
 public:
-    using CUpdaterDlg::CUpdaterDlg;
     using CUpdaterDlg::kProgressTimer;
     using CUpdaterDlg::m_bShowPopups;
     using CUpdaterDlg::m_engine;
@@ -240,16 +239,6 @@ TEST(UpdaterDlg, KeyboardReachesThePopupAClickDoesNot)
     PumpUntil([&] { return GetFocus() == hCancel; }, 5000);
     ::PostMessageA(hCancel, WM_KEYDOWN, VK_RETURN, 0);
     EXPECT_TRUE(PumpUntil([&] { return dlg.m_phase == CProbeDlg::RunPhase::Quitting; }, 5000));
-}
-
-// Updates an administrator turned off: the run's only text says so, and nothing starts.
-TEST(UpdaterDlg, UpdatesOffOnlySaySo)
-{
-    CProbeDlg dlg(nullptr, std::string(), std::string(), true);
-    ASSERT_TRUE(dlg.Create());
-    EXPECT_EQ(dlg.m_strStatus, "自动更新已被管理员关闭。\r\n");
-    EXPECT_TRUE(IsWindowVisible(dlg.m_notifier.m_hWnd));
-    EXPECT_EQ(dlg.m_phase, CProbeDlg::RunPhase::Over);
 }
 
 } // namespace
