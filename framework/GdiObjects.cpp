@@ -1,7 +1,6 @@
 #include "framework/GdiObjects.h"
 #include "framework/UserText.h"
 
-#include <cstdlib>
 #include <cstring>
 
 BOOL CBitmap::LoadBitmap(UINT nID)
@@ -23,20 +22,15 @@ SIZE CBitmap::GetSize() const
     return SIZE{bm.bmWidth, bm.bmHeight};
 }
 
-BOOL CFont::CreatePointFont(int nPointSize, const char* pszFaceName, HDC hDC)
+BOOL CFont::CreatePointFont(int nPointSize, const char* pszFaceName, UINT nDpi)
 {
-    HDC hScreen = hDC ? nullptr : ::GetDC(nullptr);
-    HDC hUse = hDC ? hDC : hScreen;
-    // Device units for the point size, as a negative height: the character height.
-    POINT pt = {0, ::MulDiv(::GetDeviceCaps(hUse, LOGPIXELSY), nPointSize, 720)};
-    POINT origin = {0, 0};
-    ::DPtoLP(hUse, &pt, 1);
-    ::DPtoLP(hUse, &origin, 1);
-    if (hScreen)
+    if (!nDpi) {
+        const HDC hScreen = ::GetDC(nullptr);
+        nDpi = static_cast<UINT>(::GetDeviceCaps(hScreen, LOGPIXELSY));
         ::ReleaseDC(nullptr, hScreen);
-
+    }
     LOGFONTA lf = {};
-    lf.lfHeight = -std::abs(pt.y - origin.y);
+    lf.lfHeight = -::MulDiv(static_cast<int>(nDpi), nPointSize, 720); // the character height
     lf.lfCharSet = UserTextCharSet(); // the fonts here show texts for the user
     ::strncpy(lf.lfFaceName, pszFaceName, LF_FACESIZE - 1);
     return CreateFontIndirect(lf);

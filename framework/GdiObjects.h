@@ -64,8 +64,8 @@ public:
 class CFont : public CGdiObjectT<HFONT> {
 public:
     using CGdiObjectT::CGdiObjectT;
-    // nPointSize in tenths of a point, converted for hDC (the screen when null).
-    BOOL CreatePointFont(int nPointSize, const char* pszFaceName, HDC hDC = nullptr);
+    // nPointSize in tenths of a point, at nDpi pixels per inch (0: the screen's).
+    BOOL CreatePointFont(int nPointSize, const char* pszFaceName, UINT nDpi = 0);
     BOOL CreateFontIndirect(const LOGFONTA& logFont);
 };
 

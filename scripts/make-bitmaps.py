@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the skins (res/ButtonSkin.bmp, res/NotifierSkin.bmp) as 8-bit RLE-compressed
+"""Writes the skins (res/ButtonSkin.bmp, res/NotifierSkin.bmp, each also at twice the
+size as ...2x.bmp) as 8-bit RLE-compressed
 BMP files, the icon (res/Updater.ico, its largest image PNG-compressed) and the small
 test images (tests/ui/bitmaps/*.bmp) as 24-bit bottom-up BMP files: what ships stays
 small. Run from anywhere."""
@@ -67,13 +68,23 @@ def solid(colour):
     return lambda x, y: colour
 
 
+def within(v, first, last):
+    """Whether v, a position in 96 DPI pixels, falls in pixels first to last: at 1x v is
+    a pixel's index, at 2x the centre of a half pixel."""
+    return first - 0.5 <= v < last + 0.5
+
+
+def art(width, height, scale, pixel):
+    """The picture drawn at `scale` times its 96 DPI size: pixel(x, y) is asked at each
+    pixel's centre in 96 DPI units, so finer art gets finer edges and steps."""
+    return (width * scale, height * scale, lambda x, y: pixel((x + 0.5) / scale - 0.5, (y + 0.5) / scale - 0.5))
+
+
 def button_skin(x, y):
-    if x in (0, 79) or y in (0, 20):
+    if within(x, 0, 0) or within(x, 79, 79) or within(y, 0, 0) or within(y, 20, 20):
         return (128, 128, 128)
     return (77, 79, 194)
 
-
-write_rle8(os.path.join(ROOT, "res", "ButtonSkin.bmp"), 80, 21, button_skin)
 
 STRIPE = [(114, (255, 204, 0)), (161, (230, 40, 40)), (202, (40, 180, 70)), (234, (40, 110, 230))]
 
@@ -81,19 +92,23 @@ STRIPE = [(114, (255, 204, 0)), (161, (230, 40, 40)), (202, (40, 180, 70)), (234
 def notifier_skin(x, y):
     """240 x 100: a blue gradient, a grey frame, a four-colour stripe and, top right,
     a round badge with an upward arrow. No pixel is the key colour (255, 0, 255)."""
-    if y in (92, 93) and 5 <= x <= 234:
-        return next(colour for last, colour in STRIPE if x <= last)
-    if (x in (4, 235) and 3 <= y <= 96) or (y in (3, 96) and 4 <= x <= 235):
+    if within(y, 92, 93) and within(x, 5, 234):
+        return next(colour for last, colour in STRIPE if x < last + 0.5)
+    if ((within(x, 4, 4) or within(x, 235, 235)) and within(y, 3, 96)) or (
+            (within(y, 3, 3) or within(y, 96, 96)) and within(x, 4, 235)):
         return (119, 119, 124)
     dx, dy = x - 219, y - 17
     if dx * dx + dy * dy <= 100:  # the badge, radius 10
-        arrow = (abs(dx) <= dy + 7 and -7 <= dy <= -2) or (abs(dx) <= 1 and -2 <= dy <= 6)
+        arrow = (abs(dx) <= dy + 7.5 and within(dy, -7, -2)) or (within(dx, -1, 1) and within(dy, -2, 6))
         return (255, 255, 255) if arrow else (250, 170, 40)
-    t = min(y, 70) / 70
+    t = min(max(y, 0), 70) / 70
     return (round(77 * t), round(79 * t), round(82 + (194 - 82) * t))
 
 
-write_rle8(os.path.join(ROOT, "res", "NotifierSkin.bmp"), 240, 100, notifier_skin)
+# Each skin also at twice the size, for screens scaled to 200 % and, scaled down, between.
+for name, size, pixel in [("ButtonSkin", (80, 21), button_skin), ("NotifierSkin", (240, 100), notifier_skin)]:
+    write_rle8(os.path.join(ROOT, "res", name + ".bmp"), *art(*size, 1, pixel))
+    write_rle8(os.path.join(ROOT, "res", name + "2x.bmp"), *art(*size, 2, pixel))
 
 
 def icon_pixel(size, x, y):
@@ -136,7 +151,8 @@ def write_ico(path, sizes):
         f.write(directory + b"".join(images))
 
 
-write_ico(os.path.join(ROOT, "res", "Updater.ico"), [128, 48, 32])
+# The shell picks the image for the small-icon size at the screen's scale (16 to 48).
+write_ico(os.path.join(ROOT, "res", "Updater.ico"), [128, 48, 40, 32, 24, 20, 16])
 
 tests = os.path.join(ROOT, "tests", "ui", "bitmaps")
 for name, colour in [("Normal", (0, 128, 0)), ("Pressed", (0, 0, 160)), ("Hover", (160, 0, 160)),
@@ -146,7 +162,5 @@ for name, colour in [("Normal", (0, 128, 0)), ("Pressed", (0, 0, 160)), ("Hover"
 write_bmp(os.path.join(tests, "Halves.bmp"), 16, 8, lambda x, y: (255, 0, 0) if y < 4 else (0, 0, 255))
 # A 6 x 2 notifier skin whose pixel (1, 0) is the key colour (255, 0, 255).
 write_bmp(os.path.join(tests, "KeySkin.bmp"), 6, 2, lambda x, y: (255, 0, 255) if (x, y) == (1, 0) else (0, 0, 82))
-# A notifier skin of odd height: the slide-in overshoots by a pixel.
-write_bmp(os.path.join(tests, "OddSkin.bmp"), 8, 5, solid((0, 0, 82)))
 # White is the transparent key of draw mode 0: the first four columns are cut away.
 write_bmp(os.path.join(tests, "Shape.bmp"), 24, 12, lambda x, y: (255, 255, 255) if x < 4 else (0, 128, 0))

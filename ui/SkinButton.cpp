@@ -4,6 +4,7 @@
 #include "framework/DeviceContexts.h"
 #include "framework/UserText.h"
 #include "ui/RegionRects.h"
+#include "ui/Scaling.h"
 
 #include <commctrl.h>
 #include <oleacc.h>
@@ -18,9 +19,9 @@ const int kKindCheckBox = 2;
 const int kKindRadio = 4;
 } // namespace
 
-CSkinButton::CSkinButton() : m_crText(::GetSysColor(COLOR_BTNTEXT))
+CSkinButton::CSkinButton() : m_crText(::GetSysColor(COLOR_BTNTEXT)), m_nDpi(MonitorDpi(nullptr))
 {
-    m_font.CreatePointFont(90, "Arial");
+    m_font.CreatePointFont(90, "Arial", m_nDpi);
 }
 
 CSkinButton::~CSkinButton()
@@ -40,29 +41,38 @@ void CSkinButton::PreSubclassWindow()
 void CSkinButton::SetBitmaps(UINT nNormal, UINT nPressed, UINT nHover, UINT nDisabled, UINT nFocus,
                              short nDrawMode, short nBorder, short nFocusInset)
 {
-    CBitmap* const slots[] = {&m_bmpNormal, &m_bmpPressed, &m_bmpHover, &m_bmpDisabled, &m_bmpFocus};
-    for (CBitmap* pSlot : slots)
-        pSlot->DeleteObject();
-    const UINT ids[] = {nNormal, nPressed, nHover, nFocus};
-    CBitmap* const loaded[] = {&m_bmpNormal, &m_bmpPressed, &m_bmpHover, &m_bmpFocus};
-    for (int i = 0; i < 4; ++i) {
-        if (ids[i])
-            loaded[i]->LoadBitmap(ids[i]);
-    }
-    // A handle of its own even when it shows the normal picture.
-    if (nDisabled || nNormal)
-        m_bmpDisabled.LoadBitmap(nDisabled ? nDisabled : nNormal);
-
+    // A handle of its own for the disabled look even when it shows the normal picture.
+    const UINT ids[] = {nNormal, nPressed, nHover, nDisabled ? nDisabled : nNormal, nFocus};
+    std::copy(ids, ids + 5, m_nImages);
     m_nDrawMode = nDrawMode >= 2 ? 2 : nDrawMode < 0 ? 0 : nDrawMode;
     m_bBorder = nBorder;
     m_nFocusInset = nFocusInset < 0 ? 0 : nFocusInset;
+    LoadImages();
+}
+
+void CSkinButton::SetDpi(UINT nDpi)
+{
+    if (nDpi == m_nDpi)
+        return;
+    m_nDpi = nDpi;
+    m_font.CreatePointFont(90, "Arial", nDpi);
+    LoadImages();
+}
+
+void CSkinButton::LoadImages()
+{
+    // White is what mode 0 cuts away: scaling must neither blur it nor blend it in.
+    const COLORREF crKey = m_nDrawMode == 0 ? RGB(255, 255, 255) : CLR_INVALID;
+    CBitmap* const slots[] = {&m_bmpNormal, &m_bmpPressed, &m_bmpHover, &m_bmpDisabled, &m_bmpFocus};
+    for (int i = 0; i < 5; ++i)
+        slots[i]->Attach(m_nImages[i] ? LoadScaledBitmap(m_nImages[i], m_nDpi, crKey) : nullptr);
 
     if (m_nDrawMode == 0 && m_hWnd) {
         CRgn rgn;
         if (!m_bmpNormal.IsNull()) {
             const SIZE size = m_bmpNormal.GetSize();
             SetWindowPos(nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
-            rgn.Attach(CreateRegionFromBitmap(m_bmpNormal, RGB(255, 255, 255)));
+            rgn.Attach(CreateRegionFromBitmap(m_bmpNormal, crKey));
         }
         SetWindowRgn(rgn, TRUE);
     }
@@ -292,8 +302,9 @@ void CSkinButton::DrawItem(LPDRAWITEMSTRUCT pDrawItem)
     const UINT nState = pDrawItem->itemState;
     RECT r = pDrawItem->rcItem;
     RECT t = r;
-    t.left += m_nFocusInset + 2;
-    t.right -= m_nFocusInset + 2;
+    const int nMargin = m_nFocusInset + ScalePixels(2, m_nDpi);
+    t.left += nMargin;
+    t.right -= nMargin;
 
     ::SetBkMode(hDC, TRANSPARENT);
     CSelectObject selectFont(hDC, m_font);
@@ -307,7 +318,7 @@ void CSkinButton::DrawItem(LPDRAWITEMSTRUCT pDrawItem)
     } else if ((nState & ODS_SELECTED) || m_bChecked) {
         DrawFace(hDC, m_bmpPressed, r);
         nEdge = EDGE_SUNKEN;
-        ::OffsetRect(&t, 1, 1);
+        ::OffsetRect(&t, ScalePixels(1, m_nDpi), ScalePixels(1, m_nDpi));
     } else if (m_bmpNormal.IsNull()) {
         DrawFace(hDC, m_bmpNormal, r);
     } else if (m_bHover && !m_bmpHover.IsNull()) {

@@ -23,6 +23,9 @@ public:
     // window takes the size and shape of the normal image, white being transparent.
     void SetBitmaps(UINT nNormal, UINT nPressed, UINT nHover, UINT nDisabled, UINT nFocus, short nDrawMode,
                     short nBorder, short nFocusInset);
+    // The scale of the monitor it shows on (the system's until set): the caption's point
+    // size and the images follow it; 96 is the images as they are.
+    void SetDpi(UINT nDpi);
     // Caption colour of the enabled states; returns the previous one.
     COLORREF SetTextColor(COLORREF crText);
     // The focus rectangle's inset alone (0: none), as SetBitmaps takes it.
@@ -61,6 +64,7 @@ private:
     bool IsButtonAt(POINT ptScreen) const;
     bool IsButtonAtClientPoint(LPARAM lParam) const;
     void DrawFace(HDC hDC, const CBitmap& bmp, const RECT& rc) const;
+    void LoadImages(); // the images of m_nImages at m_nDpi, and mode 0's size and shape
 
     CFont m_font;
     bool m_bChecked = false;
@@ -77,6 +81,8 @@ private:
     CBitmap m_bmpDisabled;
     CBitmap m_bmpHover;
     CBitmap m_bmpFocus;
+    UINT m_nImages[5] = {}; // normal, pressed, hover, disabled, focus
+    UINT m_nDpi;
     UINT m_nGroupFirst = 0;
     UINT m_nGroupLast = 0;
 };

@@ -4,10 +4,12 @@
 #include "framework/DeviceContexts.h"
 #include "framework/UserText.h"
 #include "res/resource.h"
+#include "ui/Scaling.h"
 
 #include <commctrl.h>
 #include <oleacc.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -17,17 +19,7 @@ namespace {
 const DWORD kEventLiveRegionChanged = 0x8019;
 } // namespace
 
-CTaskbarNotifier::CTaskbarNotifier()
-{
-    m_fontText.CreatePointFont(90, "Arial");
-    LOGFONTA lf = {};
-    lf.lfHeight = 14;
-    lf.lfWidth = 6;
-    lf.lfWeight = 600;
-    lf.lfCharSet = UserTextCharSet();
-    lstrcpyA(lf.lfFaceName, "Arial");
-    m_fontTitle.CreateFontIndirect(lf);
-}
+CTaskbarNotifier::CTaskbarNotifier() = default;
 
 CTaskbarNotifier::~CTaskbarNotifier()
 {
@@ -42,8 +34,84 @@ BOOL CTaskbarNotifier::Create(CWnd* pOwner)
     // Topmost and without a taskbar button: seen above other windows, though it is
     // shown without taking the keyboard from whatever the user is typing in. A control
     // parent: the loop gives it a dialog's keys when a keyboard user is in it.
-    return CreateEx(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_CONTROLPARENT, cls.c_str(), "", WS_POPUP, 0, 0,
-                    0, 0, pOwner ? pOwner->m_hWnd : nullptr, nullptr);
+    RECT work;
+    m_nDpi = TaskbarDpi(&work);
+    if (!CreateEx(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_CONTROLPARENT, cls.c_str(), "", WS_POPUP, 0, 0, 0,
+                  0, pOwner ? pOwner->m_hWnd : nullptr, nullptr))
+        return FALSE;
+    Layout(m_nDpi);
+    return TRUE;
+}
+
+UINT CTaskbarNotifier::TaskbarDpi(RECT* pWork)
+{
+    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, pWork, 0);
+    return MonitorDpi(::MonitorFromRect(pWork, MONITOR_DEFAULTTOPRIMARY));
+}
+
+BOOL CTaskbarNotifier::Layout(UINT nDpi)
+{
+    m_nDpi = nDpi;
+    m_fontText.CreatePointFont(90, "Arial", nDpi);
+    LOGFONTA lf = {};
+    lf.lfHeight = Scaled(14);
+    lf.lfWidth = Scaled(6);
+    lf.lfWeight = 600;
+    lf.lfCharSet = UserTextCharSet();
+    lstrcpyA(lf.lfFaceName, "Arial");
+    m_fontTitle.CreateFontIndirect(lf);
+    const int nLeft[] = {40, 120};
+    CSkinButton* const buttons[] = {&m_btnInstall, &m_btnCancel};
+    for (int i = 0; i < 2; ++i) {
+        buttons[i]->SetDpi(nDpi);
+        buttons[i]->SetFocusInset(m_bKeyboard ? Scaled(2) : 0);
+        buttons[i]->MoveWindow(Scaled(nLeft[i]), Scaled(70), Scaled(nLeft[i] + 70) - Scaled(nLeft[i]),
+                               Scaled(90) - Scaled(70));
+    }
+    if (!m_nSkinID)
+        return TRUE;
+    CBitmap skin(LoadScaledBitmap(m_nSkinID, nDpi, m_crKey));
+    if (skin.IsNull())
+        return FALSE;
+    m_bmpSkin = std::move(skin);
+    const SIZE size = m_bmpSkin.GetSize();
+    m_nSkinWidth = size.cx;
+    m_nSkinHeight = size.cy;
+    if (m_crKey != CLR_INVALID) {
+        CRgn rgn(BuildSkinRegion(m_bmpSkin, GetRValue(m_crKey), GetGValue(m_crKey), GetBValue(m_crKey)));
+        SetWindowRgn(rgn, TRUE); // a null region shows the whole rectangle
+    }
+    Repaint();
+    return TRUE;
+}
+
+void CTaskbarNotifier::OnDpiChanged(UINT nDpi)
+{
+    const int nOldWidth = m_nSkinWidth, nOldHeight = m_nSkinHeight;
+    Layout(nDpi);
+    if (m_nState == STATE_HIDDEN || !nOldWidth || !nOldHeight)
+        return;
+    // As far along the slide as before, from the edge's start for the new size.
+    RECT work;
+    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    const POINT start = StartPoint(work, m_nEdge);
+    m_nCurX = start.x + ::MulDiv(m_nCurX - m_nStartX, m_nSkinWidth, nOldWidth);
+    m_nCurY = start.y + ::MulDiv(m_nCurY - m_nStartY, m_nSkinHeight, nOldHeight);
+    m_nStartX = start.x;
+    m_nStartY = start.y;
+    Place();
+    Repaint(); // the part the new size uncovered too
+}
+
+POINT CTaskbarNotifier::StartPoint(const RECT& work, int nEdge) const
+{
+    const int W = m_nSkinWidth, H = m_nSkinHeight;
+    const POINT start[] = {{0, 0},
+                           {work.right - W, work.top - H},
+                           {work.left - W, work.bottom - H},
+                           {work.right, work.bottom - H},
+                           {work.right - W, work.bottom}};
+    return start[nEdge];
 }
 
 LRESULT CTaskbarNotifier::OnCreate()
@@ -51,15 +119,17 @@ LRESULT CTaskbarNotifier::OnCreate()
     if (Default() == -1)
         return -1;
     m_hHandCursor = ::LoadCursorA(nullptr, IDC_HAND);
-    RECT rc = {40, 70, 110, 90};
+    // Placed by the layout, at the scale of the taskbar's monitor.
+    const RECT rc = {};
     m_btnInstall.Create("立即安装", WS_CHILD | WS_VISIBLE | WS_TABSTOP, rc, this, IDC_NOTIFIER_INSTALL);
+    m_btnInstall.SetDpi(m_nDpi);
     SetUserWindowText(m_btnInstall.m_hWnd, "立即安装");
     m_btnInstall.SetTextColor(m_crText);
     m_btnInstall.SetBitmaps(IDB_BUTTON_SKIN, IDB_BUTTON_SKIN, IDB_BUTTON_SKIN, IDB_BUTTON_SKIN,
                             IDB_BUTTON_SKIN, 1, 0, 0);
     m_btnInstall.EnableWindow(FALSE);
-    ::OffsetRect(&rc, 80, 0);
     m_btnCancel.Create("取消升级", WS_CHILD | WS_VISIBLE | WS_TABSTOP, rc, this, IDC_NOTIFIER_CANCEL);
+    m_btnCancel.SetDpi(m_nDpi);
     SetUserWindowText(m_btnCancel.m_hWnd, "取消升级");
     m_btnCancel.SetTextColor(RGB(255, 255, 255));
     m_btnCancel.SetBitmaps(IDB_BUTTON_SKIN, IDB_BUTTON_SKIN, IDB_BUTTON_SKIN, IDB_BUTTON_SKIN,
@@ -114,9 +184,12 @@ void CTaskbarNotifier::Show(const char* pszText, DWORD dwShowTime, DWORD dwStayT
     m_dwStayTime = dwStayTime;
     m_dwHideTime = dwHideTime;
 
-    // Where the taskbar lies is found afresh each time: the user may have moved it.
+    // Where the taskbar lies is found afresh each time: the user may have moved it, or
+    // changed its monitor's scale.
     RECT work = {};
-    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    const UINT nDpi = TaskbarDpi(&work);
+    if (m_nState == STATE_HIDDEN && nDpi != m_nDpi)
+        Layout(nDpi);
     const UINT nScreenWidth = static_cast<UINT>(::GetSystemMetrics(SM_CXSCREEN));
     const UINT nScreenHeight = static_cast<UINT>(::GetSystemMetrics(SM_CYSCREEN));
     const UINT nWorkWidth = static_cast<UINT>(work.right - work.left);
@@ -132,7 +205,7 @@ void CTaskbarNotifier::Show(const char* pszText, DWORD dwShowTime, DWORD dwStayT
 
     switch (m_nState) {
     case STATE_HIDDEN: {
-        const int nTicks = (nEdge == EDGE_LEFT || nEdge == EDGE_RIGHT ? W : H) / m_nStep;
+        const int nTicks = (nEdge == EDGE_LEFT || nEdge == EDGE_RIGHT ? W : H) / Scaled(m_nStep);
         if (nTicks <= 0)
             return; // no usable skin: nothing to slide, and no tick period to divide by
         // Not activated: the popup has no use for the keyboard the user is typing on.
@@ -140,13 +213,9 @@ void CTaskbarNotifier::Show(const char* pszText, DWORD dwShowTime, DWORD dwStayT
         m_nEdge = nEdge;
         m_dwShowTick = m_dwShowTime / static_cast<DWORD>(nTicks);
         m_dwHideTick = m_dwHideTime / static_cast<DWORD>(nTicks);
-        const POINT start[] = {{0, 0},
-                               {work.right - W, work.top - H},
-                               {work.left - W, work.bottom - H},
-                               {work.right, work.bottom - H},
-                               {work.right - W, work.bottom}};
-        m_nStartX = m_nCurX = start[nEdge].x;
-        m_nStartY = m_nCurY = start[nEdge].y;
+        const POINT start = StartPoint(work, nEdge);
+        m_nStartX = m_nCurX = start.x;
+        m_nStartY = m_nCurY = start.y;
         SetTimer(TIMER_APPEAR, m_dwShowTick);
         break;
     }
@@ -206,7 +275,7 @@ void CTaskbarNotifier::SetKeyboardUser(bool bKeyboard)
     // The focus rectangle, 2 pixels in, is for a keyboard user only: a click never
     // shows one. The centred captions do not move.
     for (CSkinButton* pButton : {&m_btnInstall, &m_btnCancel})
-        pButton->SetFocusInset(bKeyboard ? 2 : 0);
+        pButton->SetFocusInset(bKeyboard ? Scaled(2) : 0);
 }
 
 bool CTaskbarNotifier::HoldsKeyboard() const
@@ -270,8 +339,12 @@ void CTaskbarNotifier::OnTimer(UINT_PTR nIDEvent)
             SetTimer(TIMER_STAY, m_dwStayTime);
             m_nState = STATE_WAITING;
         } else {
-            (m_nEdge == EDGE_TOP || m_nEdge == EDGE_BOTTOM ? m_nCurY : m_nCurX) +=
-                m_nEdge == EDGE_TOP || m_nEdge == EDGE_LEFT ? m_nStep : -m_nStep;
+            // The last step stops at the edge: a scaled size need not be a multiple of it.
+            const bool bVertical = m_nEdge == EDGE_TOP || m_nEdge == EDGE_BOTTOM;
+            const bool bForward = m_nEdge == EDGE_TOP || m_nEdge == EDGE_LEFT;
+            const int nEnd = bVertical ? m_nStartY + (bForward ? H : -H) : m_nStartX + (bForward ? W : -W);
+            int& nCur = bVertical ? m_nCurY : m_nCurX;
+            nCur = bForward ? std::min(nCur + Scaled(m_nStep), nEnd) : std::max(nCur - Scaled(m_nStep), nEnd);
         }
         Place();
     } else if (nIDEvent == TIMER_STAY) {
@@ -290,7 +363,7 @@ void CTaskbarNotifier::OnTimer(UINT_PTR nIDEvent)
             Hide();
         } else {
             (m_nEdge == EDGE_TOP || m_nEdge == EDGE_BOTTOM ? m_nCurY : m_nCurX) +=
-                m_nEdge == EDGE_TOP || m_nEdge == EDGE_LEFT ? -m_nStep : m_nStep;
+                m_nEdge == EDGE_TOP || m_nEdge == EDGE_LEFT ? -Scaled(m_nStep) : Scaled(m_nStep);
         }
         Place(); // a hidden window stays hidden, at the start position
     }
@@ -298,18 +371,15 @@ void CTaskbarNotifier::OnTimer(UINT_PTR nIDEvent)
 
 BOOL CTaskbarNotifier::SetSkin(UINT nBitmapID, short nRed, short nGreen, short nBlue)
 {
-    m_bmpSkin.DeleteObject();
-    if (!m_bmpSkin.LoadBitmap(nBitmapID))
-        return FALSE;
-    const SIZE size = m_bmpSkin.GetSize();
-    m_nSkinWidth = size.cx;
-    m_nSkinHeight = size.cy;
-    if (nRed == -1 || nGreen == -1 || nBlue == -1)
+    const UINT nOldID = m_nSkinID;
+    const COLORREF crOldKey = m_crKey;
+    m_nSkinID = nBitmapID;
+    m_crKey = nRed == -1 || nGreen == -1 || nBlue == -1 ? CLR_INVALID : RGB(nRed, nGreen, nBlue);
+    if (Layout(m_nDpi))
         return TRUE;
-    CRgn rgn(BuildSkinRegion(m_bmpSkin, static_cast<BYTE>(nRed), static_cast<BYTE>(nGreen),
-                             static_cast<BYTE>(nBlue)));
-    SetWindowRgn(rgn, TRUE); // a null region shows the whole rectangle
-    return TRUE;
+    m_nSkinID = nOldID; // the skin shown so far stays
+    m_crKey = crOldKey;
+    return FALSE;
 }
 
 std::unique_ptr<BYTE[]> CTaskbarNotifier::GetBitmapBits24(HBITMAP hBitmap, WORD* pWidth, WORD* pHeight)
@@ -397,15 +467,15 @@ void CTaskbarNotifier::Draw(HDC dc)
     ::SetBkMode(dc, TRANSPARENT);
     ::SetTextColor(dc, m_crText);
     const std::string title = TitleText();
-    UserTextOut(dc, 10, 8, title);
+    UserTextOut(dc, Scaled(10), Scaled(8), title);
     ::SelectObject(dc, m_fontText);
     RECT rc;
     ::GetClientRect(m_hWnd, &rc);
     if (m_nTotal > 0 && m_bShowProgress) {
-        RECT r = {rc.left + 10, 30, rc.right - 10, 45};
+        RECT r = {rc.left + Scaled(10), Scaled(30), rc.right - Scaled(10), Scaled(45)};
         const std::string counts = CountsText(), percent = PercentText();
         DrawUserText(dc, counts, &r, DT_SINGLELINE);
-        ::OffsetRect(&r, 0, 16);
+        ::OffsetRect(&r, 0, Scaled(16));
         const RECT fill = {r.left, r.top, r.left + BarWidth(r.right - r.left), r.bottom};
         ::SetDCBrushColor(dc, RGB(0, 225, 50));
         ::FillRect(dc, &fill, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
@@ -414,7 +484,7 @@ void CTaskbarNotifier::Draw(HDC dc)
         ::SetTextColor(dc, RGB(0, 0, 0));
         DrawUserText(dc, percent, &r, DT_CENTER | DT_SINGLELINE);
     } else {
-        RECT r = {rc.left + 10, rc.top + 30, rc.right - 10, rc.bottom - 35};
+        RECT r = {rc.left + Scaled(10), rc.top + Scaled(30), rc.right - Scaled(10), rc.bottom - Scaled(35)};
         DrawUserText(dc, m_strText, &r, 0);
     }
 }
@@ -479,6 +549,9 @@ LRESULT CTaskbarNotifier::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         else if (LOWORD(wParam) == IDOK)
             OnEnter();
         return Default();
+    case WM_DPICHANGED:
+        OnDpiChanged(LOWORD(wParam));
+        return 0;
     case WM_GETOBJECT: {
         // Once a reader asks, UI Automation's clients hear the status as a live region.
         if (!m_bLiveRegion) {

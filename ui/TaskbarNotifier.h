@@ -7,6 +7,7 @@
 
 #include "framework/GdiObjects.h"
 #include "framework/Wnd.h"
+#include "ui/Scaling.h"
 #include "ui/SkinButton.h"
 
 #include <memory>
@@ -79,6 +80,14 @@ protected:
     // Forwards the cancel command to the owner, whose handler ends the program.
     void OnCancelUpdate();
     void Place() const;
+    // Where the slide starts for the current size: just outside the work area's edge.
+    POINT StartPoint(const RECT& work, int nEdge) const;
+    // The work area, and the scale of the monitor it is on: the taskbar's.
+    static UINT TaskbarDpi(RECT* pWork);
+    // Skin, shape, fonts and buttons at nDpi; FALSE when the skin cannot be loaded.
+    BOOL Layout(UINT nDpi);
+    void OnDpiChanged(UINT nDpi);
+    int Scaled(int n) const { return ScalePixels(n, m_nDpi); }
     void Repaint() const { RedrawWindow(RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW); }
     // The painted texts and the bar's width in a row of nWidth pixels.
     std::string TitleText() const;
@@ -96,6 +105,9 @@ protected:
     CWnd* m_pOwner = nullptr;
     COLORREF m_crText = RGB(133, 146, 181);
     HCURSOR m_hHandCursor = nullptr;
+    UINT m_nDpi = kDefaultDpi; // the scale everything is laid out at
+    UINT m_nSkinID = 0;
+    COLORREF m_crKey = CLR_INVALID; // cut out of the window's shape
     CBitmap m_bmpSkin;
     int m_nSkinWidth = 0;
     int m_nSkinHeight = 0;
@@ -119,7 +131,7 @@ protected:
     int m_nCurX = 0;
     int m_nCurY = 0;
     int m_nEdge = 0;
-    const int m_nStep = 2;
+    const int m_nStep = 2; // pixels a tick at 96 DPI
     std::string m_strName;
     bool m_bKeyboard = false;    // shown for a keyboard user, until Esc or hidden
     HWND m_hWndReturn = nullptr; // the window Esc gives the focus back to

@@ -5,6 +5,7 @@
 #include "framework/WinApp.h"
 #include "res/resource.h"
 
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <cstdio>
@@ -76,6 +77,8 @@ CUpdaterDlg::~CUpdaterDlg()
     m_notifier.DestroyWindow();
     m_engine.Shutdown();
     DestroyWindow();
+    if (m_hTrayIcon)
+        ::DestroyIcon(m_hTrayIcon);
 }
 
 BOOL CUpdaterDlg::Create()
@@ -95,7 +98,7 @@ BOOL CUpdaterDlg::NotifyTray(DWORD dwMessage)
         nid.uID = kTrayIconId;
         nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
         nid.uCallbackMessage = UM_TRAY_CALLBACK;
-        nid.hIcon = m_hIcon;
+        nid.hIcon = m_hTrayIcon ? m_hTrayIcon : m_hIcon;
         const BOOL bDone = pfnNotify(dwMessage, &nid);
         if (bDone && dwMessage == NIM_ADD) {
             // Version 3 keeps the callback's form and adds the keyboard's messages; its
@@ -106,6 +109,17 @@ BOOL CUpdaterDlg::NotifyTray(DWORD dwMessage)
         }
         return bDone;
     };
+    if (dwMessage == NIM_ADD) {
+        // An image made for the shell's small-icon size at the screen's scale, not the
+        // large icon shrunk; the scale may have changed when the taskbar comes back.
+        HICON hIcon = nullptr;
+        if (SUCCEEDED(::LoadIconMetric(::GetModuleHandleA(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME),
+                                       LIM_SMALL, &hIcon))) {
+            if (m_hTrayIcon)
+                ::DestroyIcon(m_hTrayIcon);
+            m_hTrayIcon = hIcon;
+        }
+    }
     const size_t kTipLength = 64; // the first structure's, with the final NUL
     if (TextsNeedWideCalls()) {
         NOTIFYICONDATAW nid = {};

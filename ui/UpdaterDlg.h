@@ -81,6 +81,7 @@ protected:
 
     CWnd* m_pParent;
     HICON m_hIcon;
+    HICON m_hTrayIcon = nullptr; // owned: loaded at the small-icon size
     CUpdateEngine m_engine;
     std::string m_strStatus;
     CTaskbarNotifier m_notifier;

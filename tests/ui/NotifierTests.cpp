@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -18,6 +20,8 @@ namespace {
 class CProbe : public CTaskbarNotifier {
 public:
     using CTaskbarNotifier::BarWidth;
+    using CTaskbarNotifier::m_btnCancel;
+    using CTaskbarNotifier::m_btnInstall;
     using CTaskbarNotifier::m_fontText;
     using CTaskbarNotifier::m_fontTitle;
     using CTaskbarNotifier::m_nSkinWidth;
@@ -266,6 +270,82 @@ TEST_F(Notifier, NoGdiObjectLeftBehind)
     for (int i = 0; i < 20; ++i)
         cycle();
     EXPECT_EQ(GdiObjectsInUse(), nBefore);
+}
+
+std::vector<LONG> Corners(HWND hWnd, HWND hTo)
+{
+    RECT rc;
+    ::GetWindowRect(hWnd, &rc);
+    ::MapWindowPoints(nullptr, hTo, reinterpret_cast<POINT*>(&rc), 2);
+    return {rc.left, rc.top, rc.right, rc.bottom};
+}
+
+// Slid in at the bottom edge at nDpi: size and place, shape, buttons, the progress bar,
+// and at 200 % the art drawn at twice the size, whose gradient steps within pixel pairs.
+void ExpectLaidOutAt(CProbe& notifier, int nDpi)
+{
+    const auto S = [nDpi](LONG n) { return ::MulDiv(n, nDpi, 96); };
+    EXPECT_EQ(Corners(notifier.m_hWnd, nullptr), (std::vector<LONG>{1280 - S(240), 984 - S(100), 1280, 984}));
+    CRgn rgn;
+    rgn.CreateRectRgn(0, 0, 0, 0);
+    RECT box = {};
+    EXPECT_TRUE(::GetWindowRgn(notifier.m_hWnd, rgn) != ERROR && ::GetRgnBox(rgn, &box));
+    EXPECT_EQ(std::vector<LONG>({box.right, box.bottom}), (std::vector<LONG>{S(240), S(100)}));
+    EXPECT_EQ(Corners(notifier.m_btnInstall.m_hWnd, notifier.m_hWnd),
+              (std::vector<LONG>{S(40), S(70), S(110), S(90)}));
+    EXPECT_EQ(Corners(notifier.m_btnCancel.m_hWnd, notifier.m_hWnd),
+              (std::vector<LONG>{S(120), S(70), S(190), S(90)}));
+    notifier.SetProgress(500, 1000);
+    CCanvas canvas(S(240), S(100), 0);
+    ::BitBlt(canvas, 0, 0, S(240), S(100), CClientDC(notifier.m_hWnd), 0, 0, SRCCOPY);
+    EXPECT_EQ(canvas.Pixel(S(20), S(53)), RGB(0, 225, 50)) << "the bar's fill";
+    int nSteps = 0;
+    for (int y = 60; y < 140; y += 2)
+        nSteps += canvas.Pixel(460, y) != canvas.Pixel(460, y + 1);
+    EXPECT_TRUE(nDpi != 192 || nSteps > 0) << "the 2x art as it is";
+}
+
+// At the scale this process started with (UPDATER_TEST_DPI, 96 by default), then after
+// the monitor's scale changes under it.
+TEST_F(Notifier, LaidOutAtTheDisplaysScale)
+{
+    char dpi[8] = "96";
+    ::GetEnvironmentVariableA("UPDATER_TEST_DPI", dpi, sizeof dpi);
+    ASSERT_EQ(::GetDeviceCaps(CClientDC(nullptr), LOGPIXELSX), atoi(dpi));
+    SetWorkArea({0, 0, 1280, 984});
+    m_notifier.Show("x", 500, 3000, 500);
+    m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
+    m_notifier.m_bShowProgress = true;
+    ExpectLaidOutAt(m_notifier, atoi(dpi));
+    m_notifier.SendMessage(WM_DPICHANGED, MAKEWPARAM(192, 192));
+    ExpectLaidOutAt(m_notifier, 192);
+    const long nBefore = GdiObjectsInUse();
+    for (WORD nDpi : {144, 96, 192}) // the art scaled, as it is, and doubled
+        m_notifier.SendMessage(WM_DPICHANGED, MAKEWPARAM(nDpi, nDpi));
+    EXPECT_EQ(GdiObjectsInUse(), nBefore);
+}
+
+// Wine reads the scale from the registry at each start: the test above in a process of
+// its own at each scale.
+TEST(NotifierScale, AtEachDisplayScale)
+{
+    HKEY hKey = nullptr;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &hKey, nullptr),
+              ERROR_SUCCESS);
+    for (DWORD dpi : {120, 144, 192, 96}) {
+        ::RegSetValueExA(hKey, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+        if (dpi == 96)
+            break; // the prefix as the other tests want it
+        ::SetEnvironmentVariableA("UPDATER_TEST_DPI", std::to_string(dpi).c_str());
+        CFake child = StartProgram(ExeFolder() + "notifier_tests.exe", "--gtest_filter=Notifier.LaidOutAt*");
+        DWORD dwExit = 1;
+        EXPECT_TRUE(::WaitForSingleObject(child, 60000) == WAIT_OBJECT_0
+                    && ::GetExitCodeProcess(child, &dwExit));
+        EXPECT_EQ(dwExit, 0u) << dpi;
+    }
+    ::SetEnvironmentVariableA("UPDATER_TEST_DPI", nullptr);
+    ::RegCloseKey(hKey);
 }
 
 } // namespace
