@@ -4,11 +4,15 @@
 //                           notifier_status, notifier_progress,
 //                           notifier_code_page_<ANSI code page>, skin_button_gallery
 //   screenshots code_page   notifier_code_page_<ANSI code page> only
+//   screenshots scaled      notifier_status_<scale>, notifier_progress_<scale> and
+//                           skin_button_gallery_<scale>, at the display's scale in
+//                           percent (set by the caller before the start)
 // The notifier is put at each edge by setting the work area (Wine keeps it per process;
 // it is put back at the end) and slid in by delivering its timer's ticks by hand.
 #include "TestResources.h"
 #include "framework/DeviceContexts.h"
 #include "res/resource.h"
+#include "ui/Scaling.h"
 #include "ui/SkinButton.h"
 #include "ui/TaskbarNotifier.h"
 
@@ -63,6 +67,9 @@ void SetWorkArea(RECT rc)
     ::SystemParametersInfoA(SPI_SETWORKAREA, 0, &rc, 0);
 }
 
+// "" at 100 %, else "_150" and the like.
+std::string g_suffix;
+
 bool Notifier(CWnd& owner, bool bAll)
 {
     CNotifier notifier;
@@ -79,7 +86,7 @@ bool Notifier(CWnd& owner, bool bAll)
         {"left", {60, 0, cx, cy}},       {"full_screen", {0, 0, cx, cy}},
     };
     bool ok = true;
-    if (bAll)
+    if (bAll && g_suffix.empty())
         for (const auto& edge : edges) {
             SetWorkArea(edge.work);
             notifier.SlideIn("升级启动成功。\r\n");
@@ -88,24 +95,28 @@ bool Notifier(CWnd& owner, bool bAll)
         }
     SetWorkArea(edges[0].work);
     notifier.SlideIn("正在下载升级包......\r\n");
-    ok &= !bAll || SaveScreenshot(notifier.m_hWnd, "notifier_status.bmp");
+    ok &= !bAll || SaveScreenshot(notifier.m_hWnd, "notifier_status" + g_suffix + ".bmp");
     notifier.m_bShowProgress = true;
     notifier.SetProgress(333, 1000);
-    ok &= !bAll || SaveScreenshot(notifier.m_hWnd, "notifier_progress.bmp");
+    ok &= !bAll || SaveScreenshot(notifier.m_hWnd, "notifier_progress" + g_suffix + ".bmp");
+    if (!g_suffix.empty())
+        return ok;
     return SaveScreenshot(notifier.m_hWnd, "notifier_code_page_" + std::to_string(::GetACP()) + ".bmp") && ok;
 }
 
 // The skinned button in each of its states, in the shipped skin and the tests' images.
-bool Gallery(CWnd& parent)
+bool Gallery(CWnd& parent, UINT nDpi)
 {
+    const auto S = [nDpi](int n) { return ScalePixels(n, nDpi); };
+    parent.MoveWindow(S(100), S(100), S(400), S(200));
     CSkinButton buttons[9];
     const char* captions[] = {"取消升级", "立即安装", "Pressed", "Hover", "Focus", "Checked", "", "", ""};
     for (int i = 0; i < 9; ++i) {
         const int x = 5 + 80 * (i % 5), y = 10 + 40 * (i / 5);
         buttons[i].Create(captions[i], WS_CHILD | WS_VISIBLE | (i == 5 ? BS_AUTOCHECKBOX : 0),
-                          RECT{x, y, x + 70, y + 20}, &parent, 1 + i);
+                          RECT{S(x), S(y), S(x + 70), S(y + 20)}, &parent, 1 + i);
         buttons[i].SetBitmaps(IDB_TEST_NORMAL, IDB_TEST_PRESSED, IDB_TEST_HOVER, IDB_TEST_DISABLED,
-                              IDB_TEST_FOCUS, 1, 0, 3);
+                              IDB_TEST_FOCUS, 1, 0, static_cast<short>(S(3)));
         buttons[i].SetTextColor(RGB(255, 0, 0));
     }
     for (int i = 0; i < 2; ++i) {
@@ -117,25 +128,29 @@ bool Gallery(CWnd& parent)
     RECT rc;
     ::GetWindowRect(buttons[3].m_hWnd, &rc);
     ::SetCursorPos((rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2);
-    buttons[3].SendMessage(WM_MOUSEMOVE, 0, MAKELPARAM(35, 10));
+    buttons[3].SendMessage(WM_MOUSEMOVE, 0, MAKELPARAM(S(35), S(10)));
     ::SetFocus(buttons[4].m_hWnd);
     buttons[5].SetCheck(BST_CHECKED);
     buttons[6].SetBitmaps(IDB_TEST_SHAPE, 0, 0, 0, 0, 0, 1, 0);
     buttons[7].SetBitmaps(IDB_TEST_HALVES, 0, 0, 0, 0, 2, 0, 0);
     buttons[8].SetBitmaps(IDB_TEST_HALVES, 0, 0, 0, 0, 1, 0, 0);
     parent.RedrawWindow(RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    return SaveScreenshot(parent.m_hWnd, "skin_button_gallery.bmp");
+    return SaveScreenshot(parent.m_hWnd, "skin_button_gallery" + g_suffix + ".bmp");
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const bool bAll = argc == 1;
+    const bool bScaled = argc == 2 && strcmp(argv[1], "scaled") == 0;
+    const bool bAll = argc == 1 || bScaled;
     if (!bAll && (argc != 2 || strcmp(argv[1], "code_page") != 0)) {
-        fprintf(stderr, "usage: screenshots [code_page]\n");
+        fprintf(stderr, "usage: screenshots [code_page | scaled]\n");
         return 2;
     }
+    const UINT nDpi = MonitorDpi(nullptr);
+    if (bScaled)
+        g_suffix = "_" + std::to_string(ScalePixels(100, nDpi));
     RECT saved = {};
     ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &saved, 0);
     CWnd owner;
@@ -144,6 +159,6 @@ int main(int argc, char** argv)
     bool ok = Notifier(owner, bAll);
     SetWorkArea(saved);
     owner.ShowWindow(SW_SHOW); // not before: the edge pictures show the whole screen
-    ok &= !bAll || Gallery(owner);
+    ok &= !bAll || Gallery(owner, nDpi);
     return ok ? 0 : 1;
 }
