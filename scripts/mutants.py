@@ -297,6 +297,8 @@ MUTANTS = [
     ("cancel-not-forwarded", "ui/TaskbarNotifier.cpp", "            OnCancelUpdate();\n            return 0;",
      "            return 0;", "notifier"),
     # Display scaling
+    ("manifest-not-aware-per-monitor", "res/Updater.manifest", "PerMonitorV2, PerMonitor", "unaware",
+     "executables_import"),
     ("skin-not-scaled", "ui/TaskbarNotifier.cpp", "LoadScaledBitmap(m_nSkinID, nDpi, m_crKey)",
      "LoadScaledBitmap(m_nSkinID, kDefaultDpi, m_crKey)", "notifier"),
     ("single-size-art-stretched", "ui/Scaling.cpp", "BitmapResource((nID & 0xFFFF) + IDB_DOUBLE_SIZE)", "nullptr",

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # What Wine starts but Windows 7 would refuse: an import of a DLL outside the system's
 # own set (MinGW's runtime, the api-ms-win-crt set of the universal C runtime) or a
-# subsystem version above 6.1 in the header.
+# subsystem version above 6.1 in the header; and a manifest that declares no scaling.
 set -euo pipefail
 objdump=${1:?objdump}
 bin=${2:?bin folder}
@@ -23,6 +23,11 @@ for exe in "$bin"/*.exe; do
   if [ "$major" -gt 6 ] || { [ "$major" -eq 6 ] && [ "$minor" -gt 1 ]; }; then
     echo "$(basename "$exe") needs subsystem version $major.$minor"; status=1
   fi
+done
+# Wine gives every program the display's scale; Windows lets the popup scale itself
+# only when the manifest declares it aware of each monitor's.
+for declared in '>true/pm</dpiAware>' '>PerMonitorV2, PerMonitor</dpiAwareness>'; do
+  grep -qF "$declared" "$bin/Module_Client_Updater.exe" || { echo "no $declared in the manifest"; status=1; }
 done
 echo "checked $count executables"
 [ "$count" -gt 0 ] && exit $status
