@@ -135,8 +135,7 @@ TEST_F(SystemHttp, ProxiesHttpsAndMoves)
         if (c.result == 200) {
             EXPECT_EQ(engine->m_nContentLength, 5);
             EXPECT_EQ(engine->m_nReceived, 5);
-            ASSERT_FALSE(phases.empty());
-            EXPECT_EQ(std::get<1>(phases.back()), 30u);
+            EXPECT_EQ(phases.empty() ? 0 : std::get<1>(phases.back()), 30u);
         }
     }
     EXPECT_EQ(g_nFreedTwice, 0);

@@ -94,9 +94,7 @@ std::vector<Posted> CRecorder::Take()
 {
     for (MSG msg; ::PeekMessageA(&msg, m_hWnd, 0, 0, PM_REMOVE);)
         ::DispatchMessageA(&msg);
-    std::vector<Posted> seen;
-    seen.swap(m_seen);
-    return seen;
+    return std::exchange(m_seen, {});
 }
 
 CFake::~CFake()
