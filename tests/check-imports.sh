@@ -18,8 +18,7 @@ for exe in "$bin"/*.exe; do
       *) echo "$(basename "$exe") imports $dll"; status=1 ;;
     esac
   done < <(sed -n 's/^\s*DLL Name: //p' <<<"$header")
-  major=$(awk '/MajorSubsystemVersion/ {print $2}' <<<"$header")
-  minor=$(awk '/MinorSubsystemVersion/ {print $2}' <<<"$header")
+  read -r major minor < <(awk '/MajorSubsystemVersion/ {a = $2} /MinorSubsystemVersion/ {print a, $2}' <<<"$header")
   if [ "$major" -gt 6 ] || { [ "$major" -eq 6 ] && [ "$minor" -gt 1 ]; }; then
     echo "$(basename "$exe") needs subsystem version $major.$minor"; status=1
   fi

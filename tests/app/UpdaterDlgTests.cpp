@@ -19,12 +19,7 @@
 namespace {
 
 const IID kIIDAccessible = {0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
-struct Read {
-    LONG role;
-    std::wstring name;
-    LONG state; // unavailable, focused
-    bool operator==(const Read& o) const { return role == o.role && name == o.name && state == o.state; }
-};
+using Read = std::tuple<LONG, std::wstring, LONG>; // role, name, state (unavailable, focused)
 
 Read ReadOf(IAccessible* pObject)
 {
@@ -125,7 +120,6 @@ TEST(UpdaterDlg, StatusMessagesBecomeTextsOrQuit)
     icon.hWnd = dlg.m_hWnd;
     icon.uID = IDR_MAINFRAME;
     EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &icon));
-    const char* const kGetting = "正在下载升级信息......\r\n";
     using P = CProbeDlg::RunPhase;
     const P kCheck = P::Checking, kInfo = P::InfoDownload, kPackage = P::PackageDownload;
     const struct {
@@ -142,7 +136,7 @@ TEST(UpdaterDlg, StatusMessagesBecomeTextsOrQuit)
         // Quiet while it only checks.
         {UM_TRANSFER_STATE, 30, 0, true, kInfo, nullptr, false, false, true},
         {UM_UPDATE_ERROR, 0, 0, true, kCheck, "创建临时文件夹时出错，升级失败。\r\n", true, false, false},
-        {UM_INFO_STATE, 0, 0, true, kCheck, kGetting, false, false, true},
+        {UM_INFO_STATE, 0, 0, true, kCheck, "正在下载升级信息......\r\n", false, false, true},
         {UM_INFO_STATE, 10, 0, false, kInfo, nullptr, false, false, false},
         {UM_INFO_STATE, 20, -1, false, kInfo, "下载过程中出现错误，下载失败。\r\n", true, false, false},
         {UM_INFO_STATE, 20, -2, false, kInfo, "链接或数据传输过程中超时，下载失败。\r\n", true, false, false},
@@ -162,16 +156,13 @@ TEST(UpdaterDlg, StatusMessagesBecomeTextsOrQuit)
         {UM_TRANSFER_STATE, 0, 0, true, P::Over, nullptr, false, false, false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "WM_USER+" << c.message - WM_USER << " " << c.phase << " "
-                                        << c.result << (c.quiet ? " quiet" : ""));
+        SCOPED_TRACE(testing::Message() << "row " << &c - cases);
         dlg.m_bShowPopups = !c.quiet;
         dlg.m_strStatus = "before";
         dlg.m_phase = c.from;
         const bool wasDownloading = c.from == kInfo || c.from == kPackage;
-        if (wasDownloading)
+        if (wasDownloading) // every row ends with the timer killed
             SetTimer(dlg.m_hWnd, dlg.kProgressTimer, 1000, nullptr);
-        else
-            KillTimer(dlg.m_hWnd, dlg.kProgressTimer);
         dlg.m_notifier.m_bShowProgress = wasDownloading;
         Heard(dlg.m_hWnd);
         dlg.m_notifier.Hide();
@@ -183,7 +174,7 @@ TEST(UpdaterDlg, StatusMessagesBecomeTextsOrQuit)
         const std::vector<DWORD> heard = Heard(dlg.m_hWnd);
         EXPECT_EQ(std::count(heard.begin(), heard.end(), EVENT_SYSTEM_ALERT), c.shown ? 1 : 0);
         if (c.shown) {
-            EXPECT_EQ(ReadAccessible(dlg.m_notifier.m_hWnd, OBJID_CLIENT)[0].name,
+            EXPECT_EQ(std::get<1>(ReadAccessible(dlg.m_notifier.m_hWnd, OBJID_CLIENT)[0]),
                       WideFrom936(WithoutFinalLineBreak(c.text)));
         }
         EXPECT_EQ(KillTimer(dlg.m_hWnd, dlg.kProgressTimer) != FALSE, c.downloading) << "the timer";
@@ -202,7 +193,7 @@ TEST(UpdaterDlg, StatusMessagesBecomeTextsOrQuit)
         dlg.m_engine.m_nReceived = received;
         dlg.SendMessage(message, wParam);
         EXPECT_EQ(Heard(dlg.m_hWnd), std::vector<DWORD>(changed, EVENT_OBJECT_NAMECHANGE));
-        EXPECT_EQ(ReadAccessible(dlg.m_notifier.m_hWnd, OBJID_CLIENT)[0].name, name);
+        EXPECT_EQ(std::get<1>(ReadAccessible(dlg.m_notifier.m_hWnd, OBJID_CLIENT)[0]), name);
     }
     // The notifier's cancel quits, and the tray icon is gone.
     dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_NOTIFIER_CANCEL & 0xFFFF, BN_CLICKED), 0);

@@ -116,26 +116,23 @@ protected:
         m_folder + Ansi(GetACP() == 936 ? L"my app \u4e07\u901a f\u00fcr\\" : L"my app f\u00fcr\\");
 };
 
-TEST_F(WholeProgram, QuietRunWithNothingToDoEndsByItself)
-{
-    m_site.Publish("update_info.php", "a\nb\nc\nlatest\n");
-    Launch({"1"});
-    EXPECT_TRUE(CleanedUp());
-    EXPECT_NE(m_site.Log().find("/download/update_info.php?v=01020003 HTTP/1.0"), std::string::npos);
-}
-
+// The log tells support what a run did: the URL asked, each package and its exit code. An
+// oversized log is put aside at the start.
 TEST_F(WholeProgram, UpdateWithTheMainProgramRunningThenCancel)
 {
-    PublishUpdate({"a.exe", "b.exe"});
+    PublishUpdate({"a.exe", "exit3010.exe"});
+    const std::string log = ScratchFolder() + "updater.log";
+    RemoveFolder(log); // a folder an interrupted run left there
+    WriteFileBytes(log, std::string(1100000, 'x'));
     const CFake main = StartFake(m_app, "Vantorel.exe", "wait", "fake_1_2_3_4.exe");
     CBoxWatcher watcher([](size_t) { return IDYES; }, 1, {main});
     Launch({"-x & %y% (z)"});
     const std::string copy = m_app + kCopyName;
     std::string script = "\"" + copy + "\" -x ^& %%y%% ^(z^)\r\ndel \"" + copy + "\"\r\ndel %0";
-    CharToOemBuffA(script.c_str(), &script[0],
-                   static_cast<DWORD>(script.size())); // as the interpreter reads it
+    // As the interpreter reads it.
+    CharToOemBuffA(script.c_str(), &script[0], static_cast<DWORD>(script.size()));
     EXPECT_EQ(ReadFileBytes(m_app + "update.bat"), script);
-    EXPECT_TRUE(PumpUntil([&] { return ReadFileBytes(m_folder + "ran.log") == "a.exe\nb.exe\n"; }));
+    EXPECT_TRUE(PumpUntil([&] { return ReadFileBytes(m_folder + "ran.log") == "a.exe\nexit3010.exe\n"; }));
     ASSERT_EQ(watcher.Boxes().size(), 1u);
     EXPECT_EQ(watcher.Boxes()[0].caption, "请关闭Vantorel主程序");
     EXPECT_EQ(WaitForSingleObject(main, 0), WAIT_OBJECT_0);
@@ -143,6 +140,12 @@ TEST_F(WholeProgram, UpdateWithTheMainProgramRunningThenCancel)
     EXPECT_TRUE(PumpUntil([&] { return !FileExists(m_app + "update_files"); }));
     Cancel();
     EXPECT_TRUE(CleanedUp());
+    EXPECT_EQ(ReadFileBytes(log + ".1").size(), 1100000u);
+    const std::string text = ReadFileBytes(log);
+    for (const char* fact :
+         {"url=http://127.0.0.1/download/update_info.php?v=01020003 ", "file=exit3010.exe", "code=3010"})
+        EXPECT_NE(text.find(fact), std::string::npos) << fact << " in\n" << text;
+    DeleteFileA((log + ".1").c_str());
 }
 
 // A folder holds the copy's name in the installation and in the scratch place: the
@@ -165,14 +168,16 @@ TEST_F(WholeProgram, StartUpFailureIsTold)
 
 // A per-machine installation its user cannot write: the copy, the script and the
 // packages go to the scratch place, the main program is still found, and nothing is
-// left anywhere.
+// left anywhere. A folder in the log's place changes nothing.
 TEST_F(WholeProgram, ReadOnlyInstallationUpdatesFromTheScratchPlace)
 {
     const char* mounted = getenv("READ_ONLY_INSTALL");
     ASSERT_NE(mounted, nullptr) << "run through ctest: a fixture mounts it";
     std::string app = "Z:" + std::string(mounted) + "/";
     std::replace(app.begin(), app.end(), '/', '\\');
-    const std::string scratch = ScratchFolder();
+    const std::string scratch = ScratchFolder(), log = scratch + "updater.log";
+    DeleteFileA(log.c_str());
+    ASSERT_TRUE(CreateDirectoryA(log.c_str(), nullptr));
     PublishUpdate({"a.exe"});
     CBoxWatcher watcher([](size_t) { return IDOK; }, 1, {});
     Launch({"1"}, app);
@@ -181,6 +186,7 @@ TEST_F(WholeProgram, ReadOnlyInstallationUpdatesFromTheScratchPlace)
     EXPECT_TRUE(FileExists(scratch + kCopyName));
     Cancel();
     EXPECT_TRUE(CleanedUp(scratch));
+    RemoveFolder(log);
 }
 
 // A start while a copy only sits in the tray makes it end and checks afresh, by hand
@@ -300,36 +306,6 @@ TEST_F(WholeProgram, PoliciesDecideWhetherAndWhereItAsks)
         EndCopies();
     }
     clear();
-}
-
-// The log tells support what a run did: the URL asked, each package and its exit code. An
-// oversized log is put aside at the start; a folder in its place changes nothing.
-TEST_F(WholeProgram, LogTellsWhatARunDid)
-{
-    PublishUpdate({"exit3010.exe"});
-    const std::string log = ScratchFolder() + "updater.log";
-    for (const bool bFolder : {false, true}) {
-        RemoveFolder(log);
-        DeleteFileA(log.c_str());
-        DeleteFileA((m_folder + "ran.log").c_str());
-        if (bFolder)
-            ASSERT_TRUE(CreateDirectoryA(log.c_str(), nullptr));
-        else
-            WriteFileBytes(log, std::string(1100000, 'x'));
-        Launch({"1"});
-        EXPECT_TRUE(PumpUntil([&] { return ReadFileBytes(m_folder + "ran.log") == "exit3010.exe\n"; }));
-        Cancel();
-        EXPECT_TRUE(CleanedUp());
-        if (bFolder)
-            continue;
-        EXPECT_EQ(ReadFileBytes(log + ".1").size(), 1100000u);
-        const std::string text = ReadFileBytes(log);
-        for (const char* fact :
-             {"url=http://127.0.0.1/download/update_info.php?v=01020003 ", "file=exit3010.exe", "code=3010"})
-            EXPECT_NE(text.find(fact), std::string::npos) << fact << " in\n" << text;
-    }
-    RemoveFolder(log);
-    DeleteFileA((log + ".1").c_str());
 }
 
 } // namespace

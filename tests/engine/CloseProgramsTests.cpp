@@ -13,10 +13,7 @@ namespace {
 
 const char kCopy[] = "Module_Client_Updater_BAK.exe";
 
-bool Running(HANDLE process)
-{
-    return WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-}
+const auto Running = [](HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; };
 
 bool Openable(DWORD id)
 {
@@ -37,10 +34,6 @@ protected:
         m_processes.push_back(StartFake(m_folder + sub, name, args));
         EXPECT_TRUE(m_processes.back()) << name;
         return m_processes.back();
-    }
-    bool Held(HANDLE process) const
-    {
-        return std::count(m_processes.begin(), m_processes.end(), process) != 0;
     }
     // Closes the test's handle once the process has ended (ending it after a while
     // if need be); its exit code, STILL_ACTIVE if it did not end.
@@ -80,28 +73,23 @@ protected:
 
 TEST_F(CloseRunningProgramsTest, MainProgramAskedEverySecondUntilItIsGone)
 {
-    enum Step {
-        No,
-        Yes,
-        EndItThenNo,
-        EndBothThenNo
-    }; // the user closes programs, then answers
+    // The answers: 'y' yes, 'n' no; 'e' the user ends the main program, 'b' both, then no.
     const struct {
         const char* name;
         const char* args;   // of the main program
         const char* file;   // its file name
         const char* second; // a second instance: "" of this installation, or another's folder
-        std::vector<Step> steps;
+        std::string steps;
         std::vector<int> runningWhenAsked;
         std::vector<DWORD> exitCodes;
     } cases[] = {
-        {"ends within the grace second", "300", "Vantorel.exe", nullptr, {}, {}, {0}},
-        {"no, no, yes", "wait", "Vantorel.exe", nullptr, {No, No, Yes}, {1, 1, 1}, {1}},
-        {"closed by the user, then no", "wait", "Vantorel.exe", nullptr, {No, EndItThenNo}, {1, 1}, {7}},
-        {"names in any case, one after the other", "wait", "VANTOREL.EXE", "", {Yes, Yes}, {2, 1}, {1, 1}},
+        {"ends within the grace second", "300", "Vantorel.exe", nullptr, "", {}, {0}},
+        {"no, no, yes", "wait", "Vantorel.exe", nullptr, "nny", {1, 1, 1}, {1}},
+        {"closed by the user, then no", "wait", "Vantorel.exe", nullptr, "ne", {1, 1}, {7}},
+        {"names in any case, one after the other", "wait", "VANTOREL.EXE", "", "yy", {2, 1}, {1, 1}},
         // The second instance is gone from the system before its turn: closed, not failed.
-        {"both closed while asked about the first", "wait", "Vantorel.exe", "", {EndBothThenNo}, {2}, {7, 7}},
-        {"another installation's left alone", "wait", "Vantorel.exe", " b", {Yes}, {2}, {1, 9}},
+        {"both closed while asked about the first", "wait", "Vantorel.exe", "", "b", {2}, {7, 7}},
+        {"another installation's left alone", "wait", "Vantorel.exe", " b", "y", {2}, {1, 9}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -113,15 +101,15 @@ TEST_F(CloseRunningProgramsTest, MainProgramAskedEverySecondUntilItIsGone)
         const auto boxes = Run(kCopy, m_folder + c.name + "\\Vantorel.exe",
                                [&](size_t i) {
                                    running.push_back(Running(main) + (second && Running(second)));
-                                   if (c.steps[i] == EndItThenNo || c.steps[i] == EndBothThenNo)
+                                   if (c.steps[i] == 'e' || c.steps[i] == 'b')
                                        TerminateProcess(main, 7);
-                                   if (c.steps[i] == EndBothThenNo) {
+                                   if (c.steps[i] == 'b') {
                                        TerminateProcess(second, 7);
                                        codes = {Release(main), Release(second)};
                                        // The instance asked about stays open; the other goes a little later.
                                        PumpUntil([&] { return !Openable(ids[1]); }, 10000);
                                    }
-                                   return c.steps[i] == Yes ? IDYES : IDNO;
+                                   return c.steps[i] == 'y' ? IDYES : IDNO;
                                },
                                c.steps.size(), {main, second});
         EXPECT_EQ(boxes.size(), c.steps.size());
@@ -130,7 +118,7 @@ TEST_F(CloseRunningProgramsTest, MainProgramAskedEverySecondUntilItIsGone)
             TerminateProcess(second, 9);
         // Closing the test's handles frees the processes unless the closing leaked one.
         for (HANDLE p : {main, second})
-            if (Held(p))
+            if (std::count(m_processes.begin(), m_processes.end(), p))
                 codes.push_back(Release(p));
         EXPECT_EQ(codes, c.exitCodes);
         EXPECT_TRUE(PumpUntil([&] { return !Openable(ids[0]) && !Openable(ids[1]); }, 10000));

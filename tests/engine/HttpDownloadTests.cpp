@@ -21,11 +21,10 @@ std::string Body(size_t size)
     return s;
 }
 
-std::string Ok(const std::string& body, const std::string& extraHeaders = "")
-{
+const auto Ok = [](const std::string& body, const std::string& extraHeaders = "") {
     return "HTTP/1.0 200 OK\r\n" + extraHeaders + "Content-Length: " + std::to_string(body.size())
            + "\r\n\r\n" + body;
-}
+};
 
 class HttpDownload : public testing::Test {
 protected:
@@ -39,17 +38,13 @@ protected:
         s_server->Queue(reply);
         return m_engine.HttpDownload(url, m_file.c_str(), true);
     }
-    // The messages posted since the last call.
-    std::vector<Posted> Phases() { return m_recorder.Take(); }
 
-    static CTestServer* s_server;
+    static inline CTestServer* s_server = nullptr;
     CRecorder m_recorder;
     CUpdateEngine m_engine;
     std::string m_folder = MakeTempFolder("http");
     std::string m_file = m_folder + "out.bin";
 };
-
-CTestServer* HttpDownload::s_server = nullptr;
 
 TEST_F(HttpDownload, Responses)
 {
@@ -92,7 +87,7 @@ TEST_F(HttpDownload, Responses)
         SCOPED_TRACE(c.name);
         WriteFileBytes(m_file, "old");
         EXPECT_EQ(Get({c.response, c.chunk, std::string::npos, c.reset}), c.result);
-        EXPECT_EQ(Phases(), TransferPhases(c.lastPhase));
+        EXPECT_EQ(m_recorder.Take(), TransferPhases(c.lastPhase));
         EXPECT_EQ(FileExists(m_file), !c.left.empty());
         EXPECT_TRUE(ReadFileBytes(m_file) == c.left);
         EXPECT_TRUE(c.result != 200 || m_engine.m_nReceived == static_cast<int>(c.left.size()));
@@ -103,17 +98,14 @@ TEST_F(HttpDownload, Responses)
 // the first filling one byte at a time; five digits, so the number can be cut too.
 TEST_F(HttpDownload, HeadersAcrossTheBufferEdge)
 {
-    const std::string body = Body(12345);
+    const std::string body = Body(12345), status = "HTTP/1.0 200 OK\r\n",
+                      head = status + "Content-Length: 12345\r\nX-Pad: ";
     for (int at = 985; at <= 1030; ++at) {
-        const std::string status = "HTTP/1.0 200 OK\r\n";
         const std::string pad = "X-Pad: " + std::string(at - status.size() - 9, 'p') + "\r\n";
         ASSERT_EQ(Get({status + pad + "Content-Length: 12345\r\n\r\n" + body, at % 2 ? 0u : 100u}), 200)
             << at;
         EXPECT_EQ(m_engine.m_nContentLength, 12345) << "label at " << at;
         EXPECT_TRUE(ReadFileBytes(m_file) == body) << "label at " << at;
-    }
-    for (int at = 1010; at <= 1030; ++at) {
-        const std::string head = "HTTP/1.0 200 OK\r\nContent-Length: 12345\r\nX-Pad: ";
         EXPECT_EQ(Get({head + std::string(at - head.size(), 'p') + "\r\n\r\n" + body}), 200)
             << "end at " << at;
         EXPECT_TRUE(ReadFileBytes(m_file) == body) << "end at " << at;
@@ -143,7 +135,7 @@ TEST_F(HttpDownload, RefusedUrlsAndUnwritableFilesFailWithoutAFile)
         EXPECT_EQ(m_engine.m_nContentLength, -1);
         EXPECT_EQ(m_engine.m_nReceived, 0);
     }
-    EXPECT_TRUE(Phases().empty());
+    EXPECT_TRUE(m_recorder.Take().empty());
     EXPECT_EQ(s_server->Requests().size(), requests);
     m_file = m_folder + "no\\such\\folder";
     EXPECT_EQ(Get({Ok("hello")}), -1);
@@ -165,7 +157,7 @@ TEST_F(HttpDownload, CancelAndNoConnection)
     download.join();
     EXPECT_EQ(result, -3);
     EXPECT_FALSE(FileExists(m_file));
-    EXPECT_EQ(Phases(), TransferPhases(20));
+    EXPECT_EQ(m_recorder.Take(), TransferPhases(20));
 
     const size_t requests = s_server->Requests().size();
     EXPECT_EQ(m_engine.HttpDownload(kUrl, m_file.c_str(), true), -3) << "cancelled before connecting";
@@ -174,7 +166,7 @@ TEST_F(HttpDownload, CancelAndNoConnection)
     // Nothing listens on 127.0.0.11. A name is resolved: not refused before connecting.
     EXPECT_EQ(m_engine.HttpDownload("http://127.0.0.11/f", m_file.c_str(), true), -2);
     EXPECT_NE(m_engine.HttpDownload("http://localhost/f", m_file.c_str(), false), -1);
-    EXPECT_EQ(Phases(), TransferPhases(0));
+    EXPECT_EQ(m_recorder.Take(), TransferPhases(0));
 }
 
 } // namespace

@@ -36,9 +36,7 @@ TEST(Init, UpdateInfoUrlAndVersionQuery)
         SCOPED_TRACE(c.url);
         SetServerSetting(c.settings, c.type);
         DeleteFileA(main.c_str());
-        if (c.fake) {
-            ASSERT_TRUE(CopyFileA((ExeFolder() + c.fake).c_str(), main.c_str(), FALSE));
-        }
+        ASSERT_TRUE(!c.fake || CopyFileA((ExeFolder() + c.fake).c_str(), main.c_str(), FALSE));
         CUpdateEngine engine;
         EXPECT_EQ(engine.Init(nullptr), c.result);
         EXPECT_EQ(engine.m_strInfoUrl, c.url);

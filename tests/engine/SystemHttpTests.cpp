@@ -63,7 +63,7 @@ protected:
 TEST_F(SystemHttp, ProxiesHttpsAndMoves)
 {
     const char* proxy = "127.0.0.1:3128";
-    const char* hello = "/download/hello.txt";
+    const std::string hello = "/download/hello.txt";
     const struct {
         const char* name;
         const char* proxy;
@@ -72,20 +72,19 @@ TEST_F(SystemHttp, ProxiesHttpsAndMoves)
         std::string url;
         int result;
     } cases[] = {
-        {"manual proxy", proxy, "", "", std::string("http://origin.test") + hello, 200},
-        {"bypassed for the host", proxy, "x.test;127.0.0.*", "", std::string("http://127.0.0.1") + hello,
+        {"manual proxy", proxy, "", "", "http://origin.test" + hello, 200},
+        {"bypassed for the host", proxy, "x.test;127.0.0.*", "", "http://127.0.0.1" + hello, 200},
+        {"bypassed as local", proxy, "<local>", "", "http://localhost" + hello, 200},
+        {"chosen by a script", "", "", "http://127.0.0.1/download/proxy.pac", "http://origin.test" + hello,
          200},
-        {"bypassed as local", proxy, "<local>", "", std::string("http://localhost") + hello, 200},
-        {"chosen by a script", "", "", "http://127.0.0.1/download/proxy.pac",
-         std::string("http://origin.test") + hello, 200},
-        {"proxy down", "127.0.0.1:3199", "", "", std::string("http://origin.test") + hello, -2},
+        {"proxy down", "127.0.0.1:3199", "", "", "http://origin.test" + hello, -2},
         {"proxy asking for the logon", "127.0.0.12:80", "", "", "http://origin.test/x", 200},
         {"server asking for the logon", "127.0.0.12:80", "", "", "http://origin.test/x", 401},
-        {"https", "", "", "", std::string("https://localhost") + hello, 200},
-        {"https through the proxy", proxy, "", "", std::string("https://origin.test") + hello, 200},
-        {"https, another name", "", "", "", std::string("https://127.0.0.1") + hello, -1},
-        {"https, expired", "", "", "", std::string("https://localhost:4431") + hello, -1},
-        {"https, untrusted root", "", "", "", std::string("https://localhost:4432") + hello, -1},
+        {"https", "", "", "", "https://localhost" + hello, 200},
+        {"https through the proxy", proxy, "", "", "https://origin.test" + hello, 200},
+        {"https, another name", "", "", "", "https://127.0.0.1" + hello, -1},
+        {"https, expired", "", "", "", "https://localhost:4431" + hello, -1},
+        {"https, untrusted root", "", "", "", "https://localhost:4432" + hello, -1},
         {"moved, 301", "", "", "", "http://127.0.0.1/move/301", 200},
         {"moved, 302", "", "", "", "http://127.0.0.1/move/302", 200},
         {"moved, 303", "", "", "", "http://127.0.0.1/move/303", 200},
@@ -136,8 +135,7 @@ TEST_F(SystemHttp, ProxiesHttpsAndMoves)
         if (c.result == 200) {
             EXPECT_EQ(engine->m_nContentLength, 5);
             EXPECT_EQ(engine->m_nReceived, 5);
-            ASSERT_FALSE(phases.empty());
-            EXPECT_EQ(std::get<1>(phases.back()), 30u);
+            EXPECT_EQ(phases.empty() ? 0 : std::get<1>(phases.back()), 30u);
         }
     }
     EXPECT_EQ(g_nFreedTwice, 0);

@@ -19,18 +19,13 @@ Messages operator+(Messages a, const Messages& b)
     return a;
 }
 const auto Info = [](WPARAM phase, LPARAM result = 0) { return Messages{{UM_INFO_STATE, phase, result}}; };
-const auto Package = [](WPARAM phase, LPARAM result = 0) {
-    return Messages{{UM_PACKAGE_STATE, phase, result}};
-};
+const auto Package = [](WPARAM phase, LPARAM rc = 0) { return Messages{{UM_PACKAGE_STATE, phase, rc}}; };
 const auto Error = [](WPARAM phase) { return Messages{{UM_UPDATE_ERROR, phase, 0}}; };
 const auto Result = [](WPARAM phase) { return Messages{{UM_UPDATE_RESULT, phase, 0}}; };
 const Messages kInfoOk = Info(0) + TransferPhases() + Info(10);
 const Messages kDownloaded = TransferPhases() + Package(10);
-
-std::string Url(const std::string& name)
-{
-    return "http://127.0.0.1/download/" + name;
-}
+const Messages kTwoDownloaded = kDownloaded + kDownloaded;
+const auto Url = [](const std::string& name) { return "http://127.0.0.1/download/" + name; };
 
 // Packages that another program could have rewritten as they were started.
 std::vector<std::string> g_writableAtStart;
@@ -77,13 +72,12 @@ protected:
         RemoveFolder(m_folder);
         WSACleanup();
     }
-    void Publish(const std::string& name, const std::string& bytes) { m_site.Publish(name, bytes); }
     void PublishList(const std::vector<std::string>& urls)
     {
         std::string text = "Vantorel update\n1.2.3\n\nupdate_files:\n";
         for (const std::string& u : urls)
             text += u + "\n";
-        Publish("update_info.php", text);
+        m_site.Publish("update_info.php", text);
     }
     // A fresh engine set up as Init would (one run per engine), after a cancel that
     // Start must clear.
@@ -143,7 +137,7 @@ TEST_F(UpdateWorker, RunsThatEndAtTheVerdict)
         // What an earlier run left goes first.
         CreateDirectoryA((m_folder + "update_files").c_str(), nullptr);
         CreateDirectoryA((m_folder + "update_files\\sub").c_str(), nullptr);
-        Publish("update_info.php", c.info ? c.info : "");
+        m_site.Publish("update_info.php", c.info ? c.info : "");
         EXPECT_EQ(Run(c.info ? "update_info.php" : "missing.php"), c.messages);
         EXPECT_EQ(m_exitCode, c.exitCode);
         EXPECT_FALSE(FileExists(m_folder + "update_files\\sub"));
@@ -164,12 +158,12 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
 {
     for (const char* name :
          {"a.exe", "b.exe", "admin.exe", "admin_refused.exe", "exit3010.exe", "exit1641.exe", "exit1603.exe"})
-        Publish(name, ReadFileBytes(ExeFolder() + "fake_noversion.exe"));
-    Publish("readme.exe", "only text\r\n");
+        m_site.Publish(name, ReadFileBytes(ExeFolder() + "fake_noversion.exe"));
+    m_site.Publish("readme.exe", "only text\r\n");
     for (const char* name : {"a", "b", "altered", "expired", "no_usage", "renewed", "lookalike", "v1_2_3_4",
                              "v1_2_4_0", "v1_2_3_3", "v0_3_4_5", "vhelper", "vcase"})
-        Publish(std::string("signed_") + name + ".exe",
-                ReadFileBytes(ExeFolder() + "signed\\" + name + ".exe"));
+        m_site.Publish(std::string("signed_") + name + ".exe",
+                       ReadFileBytes(ExeFolder() + "signed\\" + name + ".exe"));
     const char* kSignedByA = "signed\\v1_2_3_4.exe"; // product Vantorel 1.2.3.4
     std::vector<std::string> tooMany;
     for (int i = 0; i <= 100; ++i)
@@ -180,17 +174,17 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
         const char* ran;
         const char* main = nullptr; // copy installed as the main program
     } cases[] = {
-        {{Url("b.exe"), "", Url("a.exe")}, kDownloaded + kDownloaded + Result(20), "b.exe\na.exe\n"},
+        {{Url("b.exe"), "", Url("a.exe")}, kTwoDownloaded + Result(20), "b.exe\na.exe\n"},
         {{}, Result(20), ""},
-        {{Url("a.exe"), Url("readme.exe")}, kDownloaded + kDownloaded + Error(20), "a.exe\n"},
-        {{Url("admin.exe"), Url("b.exe")}, kDownloaded + kDownloaded + Result(20), "admin.exe\nb.exe\n"},
-        {{Url("admin_refused.exe"), Url("b.exe")}, kDownloaded + kDownloaded + Error(20), ""},
+        {{Url("a.exe"), Url("readme.exe")}, kTwoDownloaded + Error(20), "a.exe\n"},
+        {{Url("admin.exe"), Url("b.exe")}, kTwoDownloaded + Result(20), "admin.exe\nb.exe\n"},
+        {{Url("admin_refused.exe"), Url("b.exe")}, kTwoDownloaded + Error(20), ""},
         {{Url("a.exe"), Url("missing.exe")}, kDownloaded + TransferPhases(10) + Package(20, 404), nullptr},
         // Installers that succeed, one needing a restart, and one that fails.
         {{Url("exit3010.exe"), Url("exit1641.exe")},
-         kDownloaded + kDownloaded + Result(20),
+         kTwoDownloaded + Result(20),
          "exit3010.exe\nexit1641.exe\n"},
-        {{Url("exit1603.exe"), Url("b.exe")}, kDownloaded + kDownloaded + Error(20), "exit1603.exe\n"},
+        {{Url("exit1603.exe"), Url("b.exe")}, kTwoDownloaded + Error(20), "exit1603.exe\n"},
         // No file name, one that would leave the download folder, a device's, one taken
         // already, or too many: nothing is downloaded.
         {{Url("a.exe"), Url("")}, Error(10), nullptr},
@@ -205,10 +199,7 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
         {tooMany, Error(10), nullptr},
         // Signed by A: its own packages run; a refusal comes before anything is closed or run.
         {{Url("signed_a.exe")}, kDownloaded + Result(20), "signed_a.exe\n", kSignedByA},
-        {{Url("signed_a.exe"), Url("signed_b.exe")},
-         kDownloaded + kDownloaded + Error(20),
-         nullptr,
-         kSignedByA},
+        {{Url("signed_a.exe"), Url("signed_b.exe")}, kTwoDownloaded + Error(20), nullptr, kSignedByA},
         {{Url("a.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
         {{Url("signed_altered.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
         {{Url("signed_expired.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
@@ -222,14 +213,14 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
         // No rollback: A's packages naming the installed product (in any case, trailing
         // blanks aside) carry at least its product version; A's tools are not judged.
         {{Url("signed_v1_2_4_0.exe"), Url("signed_v1_2_3_4.exe"), Url("signed_vhelper.exe")},
-         kDownloaded + kDownloaded + kDownloaded + Result(20),
+         kTwoDownloaded + kDownloaded + Result(20),
          "signed_v1_2_4_0.exe\nsigned_v1_2_3_4.exe\nsigned_vhelper.exe\n",
          kSignedByA},
         {{Url("signed_v1_2_3_3.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
         {{Url("signed_v0_3_4_5.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
         {{Url("signed_vcase.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
         {{Url("signed_v1_2_4_0.exe"), Url("signed_v1_2_3_3.exe")},
-         kDownloaded + kDownloaded + Error(20),
+         kTwoDownloaded + Error(20),
          nullptr,
          kSignedByA},
         {{Url("signed_v1_2_3_3.exe")}, kDownloaded + Result(20), "signed_v1_2_3_3.exe\n", "fake_1_2_3_4.exe"},
@@ -273,7 +264,7 @@ TEST(PackageTrust, UnreadableMainProgramAdmitsNothing)
 // while the box is up asks nobody again and starts nothing.
 TEST_F(UpdateWorker, QuittingWhileTheQuestionBoxIsUpStartsNothing)
 {
-    Publish("a.exe", ReadFileBytes(ExeFolder() + "fake_noversion.exe"));
+    m_site.Publish("a.exe", ReadFileBytes(ExeFolder() + "fake_noversion.exe"));
     PublishList({Url("a.exe")});
     const CFake main = StartFake(m_folder, "Vantorel.exe");
     CBoxWatcher watcher(

@@ -110,11 +110,6 @@ TEST(Reflection, ControlDecidesWhetherItsParentHearsOfIt)
     EXPECT_EQ(parent.m_nDrawItems, nParentDraws);
 }
 
-bool IsLive(HGDIOBJ h)
-{
-    return ::GetObjectType(h) != 0;
-}
-
 TEST(GdiObjects, WrapperOwnsOneHandleThroughMovesReplacementAndDetach)
 {
     CRgn a, c;
@@ -123,12 +118,12 @@ TEST(GdiObjects, WrapperOwnsOneHandleThroughMovesReplacementAndDetach)
     CRgn b(std::move(a));
     EXPECT_TRUE(a.IsNull());
     c = std::move(b);
-    EXPECT_FALSE(IsLive(hSecond)) << "the handle replaced by a move is freed";
+    EXPECT_FALSE(::GetObjectType(hSecond)) << "the handle replaced by a move is freed";
     c.CreateRectRgn(0, 0, 3, 3);
-    EXPECT_FALSE(IsLive(hFirst)) << "the handle replaced by a new one is freed";
+    EXPECT_FALSE(::GetObjectType(hFirst)) << "the handle replaced by a new one is freed";
     const HRGN hDetached = c.Detach();
     c.CreateRectRgn(0, 0, 1, 1);
-    EXPECT_TRUE(IsLive(hDetached));
+    EXPECT_TRUE(::GetObjectType(hDetached));
     ::DeleteObject(hDetached);
 
     // The system owns a window's region only once it took it.
@@ -174,9 +169,9 @@ TEST(DeviceContexts, ScopesAndGuardsPutBackWhatWasSelectedOnTheirOwnDc)
 // object after the hook shows.
 class CSelfDeleting : public CWnd {
 public:
-    static std::vector<std::string> s_events;
-    static unsigned char* s_pFreed;
-    static size_t s_nFreed;
+    static inline std::vector<std::string> s_events;
+    static inline unsigned char* s_pFreed = nullptr;
+    static inline size_t s_nFreed = 0;
     ~CSelfDeleting() override { s_events.push_back("deleted"); }
     static void operator delete(void* p, size_t size)
     {
@@ -200,9 +195,6 @@ protected:
         delete this;
     }
 };
-std::vector<std::string> CSelfDeleting::s_events;
-unsigned char* CSelfDeleting::s_pFreed = nullptr;
-size_t CSelfDeleting::s_nFreed = 0;
 
 TEST(Teardown, FinalMessageOnlyAfterTheOutermostHandlerAndNothingAfterIt)
 {
@@ -215,10 +207,9 @@ TEST(Teardown, FinalMessageOnlyAfterTheOutermostHandlerAndNothingAfterIt)
             ::DestroyWindow(pWnd->m_hWnd);
         else
             ::SendMessageA(pWnd->m_hWnd, WM_CLOSE, 0, 0);
-        std::vector<std::string> expected = {"final", "deleted"};
-        if (!bFromOutside)
-            expected.insert(expected.begin(), "handler done");
-        EXPECT_EQ(CSelfDeleting::s_events, expected);
+        EXPECT_EQ(CSelfDeleting::s_events,
+                  (bFromOutside ? std::vector<std::string>{"final", "deleted"}
+                                : std::vector<std::string>{"handler done", "final", "deleted"}));
         const unsigned char* const p = CSelfDeleting::s_pFreed;
         ASSERT_NE(p, nullptr);
         EXPECT_EQ(std::count(p, p + CSelfDeleting::s_nFreed, 0xDD),

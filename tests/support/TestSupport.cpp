@@ -94,9 +94,7 @@ std::vector<Posted> CRecorder::Take()
 {
     for (MSG msg; ::PeekMessageA(&msg, m_hWnd, 0, 0, PM_REMOVE);)
         ::DispatchMessageA(&msg);
-    std::vector<Posted> seen;
-    seen.swap(m_seen);
-    return seen;
+    return std::exchange(m_seen, {});
 }
 
 CFake::~CFake()
@@ -121,21 +119,13 @@ std::vector<DWORD> ProcessIds(const char* exeName)
     return ids;
 }
 
-namespace {
-BOOL CALLBACK MatchWindow(HWND hWnd, LPARAM lParam)
-{
-    auto* search = reinterpret_cast<std::pair<const std::function<bool(HWND)>*, HWND>*>(lParam);
-    if (::IsWindowVisible(hWnd) && (*search->first)(hWnd))
-        search->second = hWnd;
-    return !search->second;
-}
-} // namespace
-
 HWND FindTopWindow(const std::function<bool(HWND)>& match)
 {
-    std::pair<const std::function<bool(HWND)>*, HWND> search(&match, nullptr);
-    ::EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
-    return search.second;
+    HWND hWnd = nullptr;
+    do
+        hWnd = ::FindWindowExA(nullptr, hWnd, nullptr, nullptr);
+    while (hWnd && !(::IsWindowVisible(hWnd) && match(hWnd)));
+    return hWnd;
 }
 
 CFake StartProgram(const std::string& path, const std::string& arguments)
@@ -172,17 +162,11 @@ CFake StartFake(const std::string& folder, const std::string& name, const char* 
 void SetServerSetting(const std::string& bytes, DWORD type)
 {
     const char kKey[] = "Software\\Vantorel\\Vantorel\\Settings", kValue[] = "UpdateSvrUrl";
-    if (bytes.empty()) {
+    if (bytes.empty())
         ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kKey, kValue);
-        return;
-    }
-    HKEY key;
-    if (::RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr)
-        != ERROR_SUCCESS)
-        return;
-    ::RegSetValueExA(key, kValue, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
-                     static_cast<DWORD>(bytes.size()));
-    ::RegCloseKey(key);
+    else
+        ::RegSetKeyValueA(HKEY_CURRENT_USER, kKey, kValue, type, bytes.data(),
+                          static_cast<DWORD>(bytes.size()));
 }
 
 CNginxSite::CNginxSite()
@@ -209,18 +193,15 @@ void CNginxSite::Publish(const std::string& name, const std::string& bytes)
     m_published.push_back(m_download + name);
 }
 
-namespace {
 // A window's text as code-page-936 bytes, read through the wide call: right
 // whatever the system's code page.
-std::string Text936(HWND hWnd)
+static std::string Text936(HWND hWnd)
 {
     wchar_t wide[1024] = L"";
     const int n = ::GetWindowTextW(hWnd, wide, 1024);
     char text[2048] = "";
     return std::string(text, ::WideCharToMultiByte(936, 0, wide, n, text, sizeof text, nullptr, nullptr));
 }
-
-} // namespace
 
 CBoxWatcher::CBoxWatcher(std::function<int(size_t)> answer, size_t scripted, std::vector<HANDLE> fallback)
     : m_thread([this, answer, scripted, fallback] {
@@ -234,12 +215,10 @@ CBoxWatcher::CBoxWatcher(std::function<int(size_t)> answer, size_t scripted, std
                   ::Sleep(10);
                   continue;
               }
-              size_t index;
-              {
-                  std::lock_guard<std::mutex> lock(m_mutex);
-                  index = m_boxes.size();
-                  m_boxes.push_back({Text936(box), Text936(::GetDlgItem(box, 0xFFFF))});
-              }
+              std::unique_lock<std::mutex> lock(m_mutex);
+              const size_t index = m_boxes.size();
+              m_boxes.push_back({Text936(box), Text936(::GetDlgItem(box, 0xFFFF))});
+              lock.unlock();
               for (HANDLE p : index < scripted ? std::vector<HANDLE>() : fallback) {
                   ::TerminateProcess(p, 0xBAD);
                   ::WaitForSingleObject(p, 10000);
@@ -279,20 +258,18 @@ CTestServer::CTestServer(const char* address) : m_hResume(::CreateEventA(nullptr
     }
     m_thread = std::thread([this] {
         for (SOCKET client; (client = ::accept(m_listen, nullptr, nullptr)) != INVALID_SOCKET;) {
+            const auto timeout = [client](DWORD ms) {
+                ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
+            };
             // A request without its blank line must not hang the test: a whole one comes at once.
-            const DWORD timeout = 500;
-            ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
-                         sizeof timeout);
+            timeout(500);
             std::string request;
             char chunk[512];
             for (int n;
                  request.find("\r\n\r\n") == std::string::npos && (n = ::recv(client, chunk, 512, 0)) > 0;) {
                 request.append(chunk, n);
-                if (request.size() >= 2 && request.compare(request.size() - 2, 2, "\r\n") == 0) {
-                    const DWORD rest = 100; // after a whole line, the blank one would have come with it
-                    ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&rest),
-                                 sizeof rest);
-                }
+                if (request.size() >= 2 && request.compare(request.size() - 2, 2, "\r\n") == 0)
+                    timeout(100); // after a whole line, the blank one would have come with it
             }
             Reply reply;
             {

@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 std::string ExeFolder(); // with a final backslash
@@ -61,16 +62,10 @@ HWND FindTopWindow(const std::function<bool(HWND)>& match);
 class CFake {
 public:
     explicit CFake(HANDLE h = nullptr) : m_h(h) {}
-    CFake(CFake&& other) noexcept : m_h(other.Detach()) {}
+    CFake(CFake&& other) noexcept : m_h(std::exchange(other.m_h, nullptr)) {}
     CFake& operator=(const CFake&) = delete;
     ~CFake();
     operator HANDLE() const { return m_h; }
-    HANDLE Detach()
-    {
-        const HANDLE h = m_h;
-        m_h = nullptr;
-        return h;
-    }
 
 private:
     HANDLE m_h;

@@ -49,13 +49,11 @@ cp tls_*.crt tls_*.key ../tls/
 # The root's Blob is a serialised certificate: one property (32, the encoded
 # certificate) as id, encoding type and length, little-endian, then the bytes.
 le32() { printf '%02x%02x%02x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)); }
-for root in ca; do
-  openssl x509 -in $root.crt -outform DER -out $root.der
-  thumb=$(sha1sum $root.der | cut -c1-40 | tr a-f A-F)
-  blob=$(le32 32)$(le32 1)$(le32 "$(stat -c %s $root.der)")$(od -An -v -tx1 $root.der | tr -d ' \n')
-  wine reg add "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$thumb" \
-    /v Blob /t REG_BINARY /d "$blob" /f >/dev/null 2>&1 </dev/null
-done
+openssl x509 -in ca.crt -outform DER -out ca.der
+thumb=$(sha1sum ca.der | cut -c1-40 | tr a-f A-F)
+blob=$(le32 32)$(le32 1)$(le32 "$(stat -c %s ca.der)")$(od -An -v -tx1 ca.der | tr -d ' \n')
+wine reg add "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$thumb" \
+  /v Blob /t REG_BINARY /d "$blob" /f >/dev/null 2>&1 </dev/null
 
 for who in a b expired no_usage lookalike renewed; do
   rm -f "../$who.exe"
