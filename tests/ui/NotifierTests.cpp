@@ -329,12 +329,9 @@ TEST_F(Notifier, LaidOutAtTheDisplaysScale)
 // its own at each scale.
 TEST(NotifierScale, AtEachDisplayScale)
 {
-    HKEY hKey = nullptr;
-    ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                nullptr, &hKey, nullptr),
-              ERROR_SUCCESS);
     for (DWORD dpi : {120, 144, 192, 96}) {
-        ::RegSetValueExA(hKey, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+        ::RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", REG_DWORD, &dpi,
+                          sizeof dpi);
         if (dpi == 96)
             break; // the prefix as the other tests want it
         ::SetEnvironmentVariableA("UPDATER_TEST_DPI", std::to_string(dpi).c_str());
@@ -345,7 +342,6 @@ TEST(NotifierScale, AtEachDisplayScale)
         EXPECT_EQ(dwExit, 0u) << dpi;
     }
     ::SetEnvironmentVariableA("UPDATER_TEST_DPI", nullptr);
-    ::RegCloseKey(hKey);
 }
 
 } // namespace
