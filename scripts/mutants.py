@@ -301,7 +301,7 @@ MUTANTS = [
      "executables_import"),
     ("skin-not-scaled", "ui/TaskbarNotifier.cpp", "LoadScaledBitmap(m_nSkinID, nDpi, m_crKey)",
      "LoadScaledBitmap(m_nSkinID, kDefaultDpi, m_crKey)", "notifier"),
-    ("single-size-art-stretched", "ui/Scaling.cpp", "BitmapResource((nID & 0xFFFF) + IDB_DOUBLE_SIZE)", "nullptr",
+    ("single-size-art-stretched", "ui/Scaling.cpp", "twice.LoadBitmap((nID & 0xFFFF) + IDB_DOUBLE_SIZE)", "false",
      "notifier"),
     ("region-from-the-unscaled-skin", "ui/TaskbarNotifier.cpp", "CRgn rgn(BuildSkinRegion(m_bmpSkin,",
      "CBitmap unscaled(LoadScaledBitmap(m_nSkinID, kDefaultDpi, m_crKey));\n        CRgn rgn(BuildSkinRegion(unscaled,",
@@ -314,8 +314,7 @@ MUTANTS = [
     ("slide-past-a-scaled-edge", "ui/TaskbarNotifier.cpp",
      "std::min(nCur + Scaled(m_nStep), nEnd) : std::max(nCur - Scaled(m_nStep), nEnd)",
      "nCur + Scaled(m_nStep) : nCur - Scaled(m_nStep)", "notifier"),
-    ("scaled-art-source-leaked", "ui/Scaling.cpp", "    ::DeleteObject(hArt);\n    if (src.empty()",
-     "    if (src.empty()", "notifier"),
+    ("scaled-art-source-leaked", "ui/Scaling.cpp", "Pixels(art, from)", "Pixels(art.Detach(), from)", "notifier"),
     ("paint-structure-cleared", "framework/DeviceContexts.h", "{ Begin(::BeginPaint(hWnd, &m_ps)); }",
      "{\n        Begin(::BeginPaint(hWnd, &m_ps));\n        m_ps = {};\n    }", "notifier"),
     # What a screen reader hears and the keyboard's way into the popup

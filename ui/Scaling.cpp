@@ -1,10 +1,12 @@
 #include "ui/Scaling.h"
 
+#include "framework/GdiObjects.h"
 #include "framework/SystemLibrary.h"
 #include "res/resource.h"
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 UINT MonitorDpi(HMONITOR hMonitor)
@@ -77,36 +79,22 @@ std::vector<COLORREF> Resample(const std::vector<COLORREF>& src, SIZE from, SIZE
     return dst;
 }
 
-HBITMAP BitmapResource(UINT nID)
-{
-    return ::LoadBitmapA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(nID & 0xFFFF));
-}
-
-SIZE BitmapSize(HBITMAP hBitmap)
-{
-    BITMAP bm = {};
-    ::GetObjectA(hBitmap, sizeof bm, &bm);
-    return SIZE{bm.bmWidth, bm.bmHeight};
-}
-
 } // namespace
 
 HBITMAP LoadScaledBitmap(UINT nID, UINT nDpi, COLORREF crKey)
 {
-    HBITMAP hArt = BitmapResource(nID);
-    if (!hArt || nDpi == kDefaultDpi)
-        return hArt;
-    SIZE from = BitmapSize(hArt);
-    const SIZE to = {ScalePixels(from.cx, nDpi), ScalePixels(from.cy, nDpi)};
-    if (const HBITMAP hDouble = BitmapResource((nID & 0xFFFF) + IDB_DOUBLE_SIZE)) {
-        ::DeleteObject(hArt);
-        hArt = hDouble;
-        from = BitmapSize(hArt);
-        if (from.cx == to.cx && from.cy == to.cy)
-            return hArt;
-    }
-    const std::vector<COLORREF> src = Pixels(hArt, from);
-    ::DeleteObject(hArt);
+    CBitmap art;
+    if (!art.LoadBitmap(nID) || nDpi == kDefaultDpi)
+        return art.Detach();
+    const SIZE one = art.GetSize();
+    const SIZE to = {ScalePixels(one.cx, nDpi), ScalePixels(one.cy, nDpi)};
+    CBitmap twice;
+    if (twice.LoadBitmap((nID & 0xFFFF) + IDB_DOUBLE_SIZE))
+        art = std::move(twice);
+    const SIZE from = art.GetSize();
+    if (from.cx == to.cx && from.cy == to.cy)
+        return art.Detach();
+    const std::vector<COLORREF> src = Pixels(art, from);
     if (src.empty() || to.cx <= 0 || to.cy <= 0)
         return nullptr;
     const std::vector<COLORREF> dst = Resample(src, from, to, crKey);
