@@ -286,8 +286,7 @@ void ExpectLaidOutAt(CProbe& notifier, int nDpi)
 {
     const auto S = [nDpi](LONG n) { return ::MulDiv(n, nDpi, 96); };
     EXPECT_EQ(Corners(notifier.m_hWnd, nullptr), (std::vector<LONG>{1280 - S(240), 984 - S(100), 1280, 984}));
-    CRgn rgn;
-    rgn.CreateRectRgn(0, 0, 0, 0);
+    CRgn rgn(::CreateRectRgn(0, 0, 0, 0));
     RECT box = {};
     EXPECT_TRUE(::GetWindowRgn(notifier.m_hWnd, rgn) != ERROR && ::GetRgnBox(rgn, &box));
     EXPECT_EQ(std::vector<LONG>({box.right, box.bottom}), (std::vector<LONG>{S(240), S(100)}));
@@ -336,10 +335,8 @@ TEST(NotifierScale, AtEachDisplayScale)
             break; // the prefix as the other tests want it
         ::SetEnvironmentVariableA("UPDATER_TEST_DPI", std::to_string(dpi).c_str());
         CFake child = StartProgram(ExeFolder() + "notifier_tests.exe", "--gtest_filter=Notifier.LaidOutAt*");
-        DWORD dwExit = 1;
-        EXPECT_TRUE(::WaitForSingleObject(child, 60000) == WAIT_OBJECT_0
-                    && ::GetExitCodeProcess(child, &dwExit));
-        EXPECT_EQ(dwExit, 0u) << dpi;
+        DWORD dwExit = ::WaitForSingleObject(child, 60000); // then the child's exit code
+        EXPECT_TRUE(dwExit == WAIT_OBJECT_0 && ::GetExitCodeProcess(child, &dwExit) && dwExit == 0) << dpi;
     }
     ::SetEnvironmentVariableA("UPDATER_TEST_DPI", nullptr);
 }
