@@ -117,6 +117,12 @@ std::string Narrowed(const wchar_t* text)
     return text && Narrow(text, CP_ACP, narrow) ? narrow : std::string();
 }
 
+std::string HostOf(const std::string& url)
+{
+    const size_t hostStart = url.find("://") + 3;
+    return url.substr(hostStart, url.find_first_of(":/?", hostStart) - hostStart);
+}
+
 // Whether the user's bypass list names the host: "<local>" for names without a dot,
 // otherwise names with '*' for any characters, separated by ';' or blanks.
 bool Bypassed(const std::string& host, const std::string& list)
@@ -292,11 +298,7 @@ void ReadProxy(const std::string& url, CProxySettings& settings, CProxy& proxy)
             return;
         }
     }
-    if (settings.m_strProxy.empty())
-        return;
-    const size_t hostStart = url.find("://") + 3;
-    const std::string host = url.substr(hostStart, url.find_first_of(":/?", hostStart) - hostStart);
-    if (Bypassed(host, settings.m_strBypass))
+    if (settings.m_strProxy.empty() || Bypassed(HostOf(url), settings.m_strBypass))
         return;
     proxy.m_strProxy = settings.m_strProxy;
     proxy.m_strBypass = settings.m_strBypass;
@@ -326,25 +328,27 @@ int CUpdateEngine::SystemDownload(const char* firstUrl, const char* path, bool n
         if (notify)
             PostMessageA(m_hNotifyWnd, UM_TRANSFER_STATE, phase, 0);
     };
-    const std::wstring proxyName = Widen(proxy.m_strProxy, CP_ACP), bypass = Widen(proxy.m_strBypass, CP_ACP);
-    // Asynchronous: a blocked step must yield to a cancel at once, which closing the
-    // handle of a synchronous request does not do everywhere.
-    const CInternet session(
-        WinHttpOpen(L"Module_Client_Updater",
-                    proxyName.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
-                    proxyName.empty() ? WINHTTP_NO_PROXY_NAME : proxyName.c_str(),
-                    bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : bypass.c_str(), WINHTTP_FLAG_ASYNC));
-    if (!session || !WinHttpSetTimeouts(session.get(), 0, kConnectMs, kTransferMs, kTransferMs))
-        return DOWNLOAD_FAILED;
-    // Windows 7's stack offers TLS 1.2 only when asked; one that knows no 1.3 refuses it.
-    DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
-    if (!g_pSetHttpOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
-        protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-        g_pSetHttpOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
-    }
-
+    const std::wstring proxyName = Widen(proxy.m_strProxy, CP_ACP);
     std::string url = firstUrl;
     for (int moves = 0;; ++moves) {
+        // Each step's route is decided here, once, by our own reading of the bypass list:
+        // the stack gets the proxy or none, and only a step through it may answer a 407.
+        const bool bViaProxy = !proxyName.empty() && !Bypassed(HostOf(url), proxy.m_strBypass);
+        // Asynchronous: a blocked step must yield to a cancel at once, which closing the
+        // handle of a synchronous request does not do everywhere.
+        const CInternet session(
+            WinHttpOpen(L"Module_Client_Updater",
+                        bViaProxy ? WINHTTP_ACCESS_TYPE_NAMED_PROXY : WINHTTP_ACCESS_TYPE_NO_PROXY,
+                        bViaProxy ? proxyName.c_str() : WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS,
+                        WINHTTP_FLAG_ASYNC));
+        if (!session || !WinHttpSetTimeouts(session.get(), 0, kConnectMs, kTransferMs, kTransferMs))
+            return DOWNLOAD_FAILED;
+        // Windows 7's stack offers TLS 1.2 only when asked; one that knows no 1.3 refuses it.
+        DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+        if (!g_pSetHttpOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
+            protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+            g_pSetHttpOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
+        }
         const std::wstring wideUrl = Widen(url, CP_ACP);
         URL_COMPONENTS parts = {};
         parts.dwStructSize = sizeof parts;
@@ -397,8 +401,9 @@ int CUpdateEngine::SystemDownload(const char* firstUrl, const char* path, bool n
             if (!WinHttpQueryHeaders(h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                                      WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
                 return DOWNLOAD_FAILED;
-            // The user's logon goes to a proxy that asks for it, once, and to nothing else.
-            if (status != 407 || bLogonSet || !SetProxyLogon(h))
+            // The user's logon goes to the user's proxy when it asks, once, and to nothing
+            // else: a server that answers 407 to a direct request is posing as one.
+            if (status != 407 || !bViaProxy || bLogonSet || !SetProxyLogon(h))
                 break;
         }
         const bool moved = status == 301 || status == 302 || status == 303 || status == 307 || status == 308;

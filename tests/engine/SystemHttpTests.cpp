@@ -141,6 +141,25 @@ TEST_F(SystemHttp, ProxiesHttpsAndMoves)
     EXPECT_EQ(g_nFreedTwice, 0);
 }
 
+// A server posing as a proxy, reached directly after a move, gets no logon: its 407 ends
+// the download, with nothing more sent.
+TEST_F(SystemHttp, LogonOnlyToTheProxy)
+{
+    engine_detail::g_pSetHttpOption = WinHttpSetOption;
+    for (const char* proxy : {"", "127.0.0.1:3128"}) {
+        SCOPED_TRACE(proxy);
+        SetProxySettings(proxy, "127.0.0.12", "");
+        for (const char* reply :
+             {"302 M\r\nLocation: http://127.0.0.12/y\r\n\r\n", "407 P\r\nProxy-Authenticate: NTLM\r\n\r\n"})
+            m_server.Queue({std::string("HTTP/1.0 ") + reply});
+        const size_t before = m_server.Requests().size();
+        CUpdateEngine engine;
+        EXPECT_EQ(engine.HttpDownload("http://127.0.0.12/x", m_file.c_str(), false), 407);
+        EXPECT_EQ(m_server.Requests().size() - before, 2u);
+        EXPECT_FALSE(FileExists(m_file));
+    }
+}
+
 // A quit while the configuration script is held back: the cancel itself ends the download.
 TEST_F(SystemHttp, CancelWhileTheScriptIsHeldBack)
 {
