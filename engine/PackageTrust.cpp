@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <type_traits>
 
 #include "framework/SystemLibrary.h"
+#include "engine/VersionResource.h"
 #include "framework/UserText.h"
 
 namespace {
@@ -36,10 +36,11 @@ struct CTrustApi {
             SystemFunction<decltype(&::CertGetEnhancedKeyUsage)>(crypt32, "CertGetEnhancedKeyUsage");
         CertVerifyCertificateChainPolicy = SystemFunction<decltype(&::CertVerifyCertificateChainPolicy)>(
             crypt32, "CertVerifyCertificateChainPolicy");
+        CertNameToStrA = SystemFunction<decltype(&::CertNameToStrA)>(crypt32, "CertNameToStrA");
         m_bLoaded = WinVerifyTrust && WTHelperProvDataFromStateData && WTHelperGetProvSignerFromChain
                     && CryptQueryObject && CryptMsgGetParam && CryptMsgClose && CertFindCertificateInStore
                     && CertFreeCertificateContext && CertCloseStore && CertGetEnhancedKeyUsage
-                    && CertVerifyCertificateChainPolicy;
+                    && CertVerifyCertificateChainPolicy && CertNameToStrA;
     }
     bool Loaded() const { return m_bLoaded; }
 
@@ -54,6 +55,7 @@ struct CTrustApi {
     decltype(&::CertCloseStore) CertCloseStore;
     decltype(&::CertGetEnhancedKeyUsage) CertGetEnhancedKeyUsage;
     decltype(&::CertVerifyCertificateChainPolicy) CertVerifyCertificateChainPolicy;
+    decltype(&::CertNameToStrA) CertNameToStrA;
 
 private:
     bool m_bLoaded;
@@ -63,209 +65,6 @@ const CTrustApi& Api()
 {
     static const CTrustApi api; // the worker's thread is the only one that checks
     return api;
-}
-
-bool ReadAt(HANDLE file, LONGLONG offset, void* buffer, DWORD size)
-{
-    LARGE_INTEGER at;
-    at.QuadPart = offset;
-    DWORD read = 0;
-    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ReadFile(file, buffer, size, &read, nullptr)
-           && read == size;
-}
-
-// A program's headers as read through its handle: the file header, and where the
-// optional header (of either width) and the section table lie.
-struct CImageHeaders {
-    IMAGE_FILE_HEADER file = {};
-    LONGLONG optional = 0;
-    WORD magic = 0;
-
-    bool Read(HANDLE h)
-    {
-        IMAGE_DOS_HEADER dos = {};
-        DWORD ntSignature = 0;
-        if (!ReadAt(h, 0, &dos, sizeof dos) || dos.e_magic != IMAGE_DOS_SIGNATURE
-            || !ReadAt(h, dos.e_lfanew, &ntSignature, sizeof ntSignature) || ntSignature != IMAGE_NT_SIGNATURE
-            || !ReadAt(h, dos.e_lfanew + 4, &file, sizeof file))
-            return false;
-        optional = dos.e_lfanew + 4 + sizeof file;
-        return ReadAt(h, optional, &magic, sizeof magic);
-    }
-    LONGLONG Sections() const { return optional + file.SizeOfOptionalHeader; }
-    // Data directory `index`, all zero when the header has fewer.
-    bool Directory(HANDLE h, DWORD index, IMAGE_DATA_DIRECTORY& entry) const
-    {
-        DWORD count = 0;
-        entry = {};
-        const auto read = [&](auto* pKind) {
-            using Header = std::remove_pointer_t<decltype(pKind)>;
-            return ReadAt(h, optional + offsetof(Header, NumberOfRvaAndSizes), &count, sizeof count)
-                   && (count <= index
-                       || ReadAt(h, optional + offsetof(Header, DataDirectory) + index * sizeof entry, &entry,
-                                 sizeof entry));
-        };
-        return magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC   ? read(static_cast<IMAGE_OPTIONAL_HEADER32*>(nullptr))
-               : magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC ? read(static_cast<IMAGE_OPTIONAL_HEADER64*>(nullptr))
-                                                        : false;
-    }
-};
-
-enum class Signature {
-    None,
-    Present,
-    Unreadable
-};
-
-// Whether a program carries a signature, by the certificate table of its header alone:
-// what a verification says of a damaged or unreadable file must not make it unsigned.
-Signature SignatureOf(HANDLE file)
-{
-    CImageHeaders image;
-    IMAGE_DATA_DIRECTORY table = {};
-    if (!image.Read(file) || !image.Directory(file, IMAGE_DIRECTORY_ENTRY_SECURITY, table))
-        return Signature::Unreadable;
-    return table.VirtualAddress || table.Size ? Signature::Present : Signature::None;
-}
-
-// A program's version resource (the first one), read through `file` from its sections'
-// raw data alone: bytes a signature covers, not a copy elsewhere (a language file
-// beside it). Empty when there is none.
-std::vector<BYTE> VersionResource(HANDLE file)
-{
-    CImageHeaders image;
-    IMAGE_DATA_DIRECTORY table = {};
-    if (!image.Read(file) || !image.Directory(file, IMAGE_DIRECTORY_ENTRY_RESOURCE, table) || !table.Size)
-        return {};
-    // `size` bytes at an address, all within one section's raw data.
-    const auto read = [&](DWORD address, void* buffer, DWORD size) {
-        IMAGE_SECTION_HEADER s;
-        for (WORD i = 0;
-             i < image.file.NumberOfSections && ReadAt(file, image.Sections() + i * sizeof s, &s, sizeof s);
-             ++i) {
-            const DWORD into = address - s.VirtualAddress;
-            if (address >= s.VirtualAddress && into <= s.SizeOfRawData && size <= s.SizeOfRawData - into)
-                return ReadAt(file, s.PointerToRawData + static_cast<LONGLONG>(into), buffer, size);
-        }
-        return false;
-    };
-    const DWORD kDirectory = sizeof(IMAGE_RESOURCE_DIRECTORY),
-                kEntry = sizeof(IMAGE_RESOURCE_DIRECTORY_ENTRY);
-    // Type, name, language: the version type, then the first entry of each level.
-    DWORD at = 0; // from the resource directory's start
-    for (int level = 0; level < 3; ++level) {
-        IMAGE_RESOURCE_DIRECTORY dir;
-        IMAGE_RESOURCE_DIRECTORY_ENTRY entry = {};
-        if (!read(table.VirtualAddress + at, &dir, kDirectory))
-            return {};
-        const DWORD count = dir.NumberOfNamedEntries + dir.NumberOfIdEntries;
-        DWORD i = 0;
-        for (; i < count; ++i) {
-            if (!read(table.VirtualAddress + at + kDirectory + i * kEntry, &entry, kEntry))
-                return {};
-            if (level > 0 || (!entry.NameIsString && entry.Id == reinterpret_cast<ULONG_PTR>(RT_VERSION)))
-                break;
-        }
-        if (i == count || (entry.DataIsDirectory != 0) != (level < 2))
-            return {};
-        at = entry.OffsetToData & ~IMAGE_RESOURCE_DATA_IS_DIRECTORY;
-    }
-    IMAGE_RESOURCE_DATA_ENTRY data;
-    std::vector<BYTE> bytes;
-    if (read(table.VirtualAddress + at, &data, sizeof data) && data.Size <= 0xFFFF) { // its length is a WORD
-        bytes.resize(data.Size);
-        if (!read(data.OffsetToData, bytes.data(), data.Size))
-            bytes.clear();
-    }
-    return bytes;
-}
-
-// Compared as the system finds a version resource's keys: ordinal, any case.
-bool SameText(const std::wstring& a, const std::wstring& b)
-{
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                TRUE)
-           == CSTR_EQUAL;
-}
-
-// One block of a version resource: its key, and where its value and children begin.
-struct CVersionBlock {
-    std::wstring key;
-    size_t value = 0, valueSize = 0, children = 0, end = 0;
-};
-
-size_t Align4(size_t n)
-{
-    return (n + 3) & ~size_t(3);
-}
-
-// The text at `at`, up to its terminating null or `end`.
-std::wstring TextAt(const std::vector<BYTE>& bytes, size_t at, size_t end)
-{
-    std::wstring text;
-    for (WCHAR c; at + sizeof c <= end && (memcpy(&c, &bytes[at], sizeof c), c != 0); at += sizeof c)
-        text += c;
-    return text;
-}
-
-// The block at `at`, which must end by `end`.
-bool ReadBlock(const std::vector<BYTE>& bytes, size_t at, size_t end, CVersionBlock& block)
-{
-    WORD header[3]; // length, value length, type (1: text, its value length in characters)
-    if (at > end || end - at < sizeof header)
-        return false;
-    memcpy(header, &bytes[at], sizeof header);
-    if (header[0] < sizeof header || header[0] > end - at)
-        return false;
-    block.end = at + header[0];
-    block.key = TextAt(bytes, at + sizeof header, block.end);
-    block.value = Align4(at + sizeof header + 2 * (block.key.size() + 1));
-    // Some tools count a text's length in bytes: a value never reaches past its block.
-    const size_t size = header[2] == 1 ? header[1] * 2u : header[1];
-    block.valueSize = block.value < block.end ? std::min(size, block.end - block.value) : 0;
-    block.children = Align4(block.value + size);
-    return true;
-}
-
-bool FindChild(const std::vector<BYTE>& bytes, const CVersionBlock& parent, const std::wstring& key,
-               CVersionBlock& child)
-{
-    for (size_t at = parent.children; ReadBlock(bytes, at, parent.end, child); at = Align4(child.end))
-        if (SameText(child.key, key))
-            return true;
-    return false;
-}
-
-// A program's product version and name from its version resource, read through
-// `file`; the name from the string table of the first translation listed, without
-// trailing blanks. False when it carries no fixed version information.
-bool ReadProduct(HANDLE file, std::wstring& name, ULONGLONG& version)
-{
-    const std::vector<BYTE> bytes = VersionResource(file);
-    CVersionBlock root, info, block, table;
-    VS_FIXEDFILEINFO fixed;
-    if (!ReadBlock(bytes, 0, bytes.size(), root) || root.valueSize < sizeof fixed)
-        return false;
-    memcpy(&fixed, &bytes[root.value], sizeof fixed);
-    if (fixed.dwSignature != VS_FFI_SIGNATURE)
-        return false;
-    version = static_cast<ULONGLONG>(fixed.dwProductVersionMS) << 32 | fixed.dwProductVersionLS;
-    name.clear();
-    DWORD translation = 0; // language, then code page
-    if (FindChild(bytes, root, L"VarFileInfo", info) && FindChild(bytes, info, L"Translation", block)
-        && block.valueSize >= sizeof translation) {
-        memcpy(&translation, &bytes[block.value], sizeof translation);
-        std::wstring key; // its string table's, as "080404b0"
-        for (const DWORD n = static_cast<DWORD>(LOWORD(translation)) << 16 | HIWORD(translation);
-             key.size() < 8;)
-            key += L"0123456789abcdef"[n >> (28 - 4 * key.size()) & 15];
-        if (FindChild(bytes, root, L"StringFileInfo", info) && FindChild(bytes, info, key, table)
-            && FindChild(bytes, table, L"ProductName", block))
-            name = TextAt(bytes, block.value, block.end);
-    }
-    while (!name.empty() && name.back() == L' ')
-        name.pop_back();
-    return true;
 }
 
 // The subject of the signer certificate of a file's embedded signature, encoded;
@@ -340,28 +139,37 @@ public:
         Api().WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &m_action, &m_data);
     }
 
-    // The signer's certificate when the signature verified and its chain is sound: it
-    // ends at a trusted root for code signing, with no error besides an unknown
-    // revocation status, and the certificate itself names code signing.
-    PCCERT_CONTEXT SoundSigner() const
+    // What the verification says of the publisher: the signer's certificate (`pSigner`)
+    // when the signature verified and its chain is sound: it ends at a trusted root for
+    // code signing, with no error besides an unknown revocation status, and the
+    // certificate itself names code signing.
+    CPackageVerdict::Publisher Signer(PCCERT_CONTEXT& pSigner) const
     {
-        CRYPT_PROVIDER_DATA* pProvider =
-            m_result == ERROR_SUCCESS ? Api().WTHelperProvDataFromStateData(m_data.hWVTStateData) : nullptr;
-        const CRYPT_PROVIDER_SGNR* pSigner =
+        pSigner = nullptr;
+        // A chain the system refused (CERT_E_..., an explicit distrust), as against a
+        // signature that does not hold over the file.
+        const DWORD code = static_cast<DWORD>(m_result);
+        if ((code >= 0x800B0101 && code <= 0x800B01FF) || m_result == TRUST_E_CERT_SIGNATURE)
+            return CPackageVerdict::Untrusted;
+        if (m_result != ERROR_SUCCESS)
+            return CPackageVerdict::BadSignature;
+        CRYPT_PROVIDER_DATA* pProvider = Api().WTHelperProvDataFromStateData(m_data.hWVTStateData);
+        const CRYPT_PROVIDER_SGNR* pSgnr =
             pProvider ? Api().WTHelperGetProvSignerFromChain(pProvider, 0, FALSE, 0) : nullptr;
-        if (!pSigner || !pSigner->pChainContext || pSigner->csCertChain == 0 || !pSigner->pasCertChain)
-            return nullptr;
-        const PCCERT_CHAIN_CONTEXT pChain = pSigner->pChainContext;
+        if (!pSgnr || !pSgnr->pChainContext || pSgnr->csCertChain == 0 || !pSgnr->pasCertChain
+            || !pSgnr->pasCertChain[0].pCert)
+            return CPackageVerdict::BadSignature;
+        const PCCERT_CHAIN_CONTEXT pChain = pSgnr->pChainContext;
         CERT_CHAIN_POLICY_PARA policy = {};
         policy.cbSize = sizeof policy;
         CERT_CHAIN_POLICY_STATUS status = {};
         status.cbSize = sizeof status;
         const DWORD tolerated = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
-        const PCCERT_CONTEXT pCert = pSigner->pasCertChain[0].pCert;
+        pSigner = pSgnr->pasCertChain[0].pCert;
         const bool bSound =
             Api().CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, pChain, &policy, &status)
             && status.dwError == 0 && (pChain->TrustStatus.dwErrorStatus & ~tolerated) == 0;
-        return bSound && pCert && NamesCodeSigning(pCert) ? pCert : nullptr;
+        return bSound && NamesCodeSigning(pSigner) ? CPackageVerdict::Admitted : CPackageVerdict::Untrusted;
     }
 
 private:
@@ -373,41 +181,107 @@ private:
 
 } // namespace
 
+namespace {
+// White space around a name, as people type it: a tab or a full-width blank included.
+const wchar_t kBlanks[] = L" \t\r\n\v\f\u00a0\u3000";
+
+std::vector<std::wstring> ProductNames(const CVersionResource& resource)
+{
+    std::vector<std::wstring> names;
+    for (std::wstring name : resource.Values(L"ProductName")) {
+        const size_t first = name.find_first_not_of(kBlanks);
+        if (first != std::wstring::npos)
+            names.push_back(name.substr(first, name.find_last_not_of(kBlanks) + 1 - first));
+    }
+    return names;
+}
+} // namespace
+
+std::string NameText(const std::vector<BYTE>& name)
+{
+    CERT_NAME_BLOB blob = {static_cast<DWORD>(name.size()), const_cast<BYTE*>(name.data())};
+    char text[512] = "";
+    if (!Api().Loaded()
+        || Api().CertNameToStrA(X509_ASN_ENCODING, &blob, CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG,
+                                text, sizeof text)
+               <= 1)
+        return "(unreadable)";
+    return text;
+}
+
 CPackageTrust::CPackageTrust(const std::string& mainProgram)
 {
     const CHandle file(CreateFileA(mainProgram.c_str(), GENERIC_READ,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    const Signature signature = SignatureOf(file);
-    m_bSigned = signature != Signature::None;
+    const FileRead signature = SignatureTableOf(file);
+    m_bSigned = signature != FileRead::None;
     // Unreadable, or signed by nobody that can be read: then no package matches.
-    if (signature == Signature::Present && Api().Loaded()) {
+    if (signature == FileRead::Found && Api().Loaded()) {
         m_subject = SignerSubject(Widen(mainProgram, CP_ACP)); // as the "A" calls read it
-        ReadProduct(file, m_strProduct, m_nVersion);
+        CVersionResource resource;
+        if (ReadVersionResource(file, resource) == FileRead::Found) {
+            m_products = ProductNames(resource);
+            m_nVersion = resource.m_nProductVersion;
+        }
     }
 }
 
-bool CPackageTrust::Admit(const std::string& package, CHandle& lock) const
+CPackageVerdict CPackageTrust::Judge(const std::string& package, CHandle& lock) const
 {
-    if (!m_bSigned)
-        return true;
+    CPackageVerdict verdict;
+    if (!m_bSigned) {
+        verdict.m_publisher = CPackageVerdict::NotChecked;
+        return verdict;
+    }
     lock = CHandle(CreateFileA(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!lock.IsValid() || m_subject.empty())
-        return false;
+        return verdict;
+    const FileRead signature = SignatureTableOf(lock);
+    if (signature != FileRead::Found) {
+        verdict.m_publisher =
+            signature == FileRead::None ? CPackageVerdict::Unsigned : CPackageVerdict::Unreadable;
+        return verdict;
+    }
     const CVerification verification(Widen(package, CP_ACP), lock);
-    const PCCERT_CONTEXT pSigner = verification.SoundSigner();
-    if (!pSigner)
-        return false;
+    PCCERT_CONTEXT pSigner = nullptr;
+    verdict.m_publisher = verification.Signer(pSigner);
+    if (pSigner) {
+        const CERT_NAME_BLOB& name = pSigner->pCertInfo->Subject;
+        verdict.m_subject.assign(name.pbData, name.pbData + name.cbData);
+    }
     // The publisher is its certificate's subject: a renewal through another
     // certification authority keeps it.
-    const CERT_NAME_BLOB& name = pSigner->pCertInfo->Subject;
-    if (std::vector<BYTE>(name.pbData, name.pbData + name.cbData) != m_subject)
-        return false;
-    // Read through the lock, from the bytes just verified. A package without a version
-    // resource, or naming another product, is a tool of the publisher's: not judged.
-    std::wstring product;
-    ULONGLONG version = 0;
-    return m_strProduct.empty() || !ReadProduct(lock, product, version) || !SameText(product, m_strProduct)
-           || version >= m_nVersion;
+    if (verdict.m_publisher != CPackageVerdict::Admitted)
+        return verdict;
+    if (verdict.m_subject != m_subject) {
+        verdict.m_publisher = CPackageVerdict::OtherPublisher;
+        return verdict;
+    }
+    if (m_products.empty())
+        return verdict;
+    // Read through the lock, from the bytes just verified. A package that cannot be told
+    // to be this product's is not judged, on purpose, and says why: the publisher's
+    // tools carry no version resource or another product's name.
+    CVersionResource resource;
+    const FileRead found = ReadVersionResource(lock, resource);
+    verdict.m_version = CPackageVerdict::NotJudged;
+    verdict.m_nProductVersion = resource.m_nProductVersion;
+    if (found != FileRead::Found) {
+        verdict.m_pszWhy = found == FileRead::None ? "no version resource" : "version resource unreadable";
+        return verdict;
+    }
+    const std::vector<std::wstring> names = ProductNames(resource);
+    bool bOurs = false;
+    for (const std::wstring& name : names)
+        for (const std::wstring& product : m_products)
+            bOurs = bOurs || SameText(name, product);
+    if (!bOurs) {
+        verdict.m_pszWhy = names.empty() ? "names no product" : "names another product";
+        return verdict;
+    }
+    verdict.m_version =
+        resource.m_nProductVersion >= m_nVersion ? CPackageVerdict::NotOlder : CPackageVerdict::Older;
+    return verdict;
 }

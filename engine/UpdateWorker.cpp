@@ -229,15 +229,17 @@ DWORD RunUpdate(CUpdateEngine& engine, bool& inPackagePhase)
     }
 
     const CPackageTrust trust(engine.m_strInstallFolder + "Vantorel.exe");
+    if (trust.Checks() && !trust.JudgesVersions())
+        LogEvent("version-rule-off", {{"reason", "the main program names no product"}});
     locks.resize(files.size());
     for (size_t i = 0; i < files.size(); ++i) {
-        const bool bAdmitted = trust.Admit(files[i], locks[i]);
+        const CPackageVerdict judged = trust.Judge(files[i], locks[i]);
         LogEvent("package", {{"file", names[i]},
                              {"size", sizes[i]},
-                             {"publisher", !trust.Checks() ? "not checked"
-                                           : bAdmitted     ? "admitted"
-                                                           : "refused"}});
-        if (!bAdmitted)
+                             {"publisher", judged.PublisherWord()},
+                             {"version", judged.VersionWord()},
+                             {"why", judged.m_pszWhy}});
+        if (!judged.Runs())
             return fail(UM_UPDATE_ERROR, 20, 0);
     }
 

@@ -161,7 +161,7 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
         m_site.Publish(name, ReadFileBytes(ExeFolder() + "fake_noversion.exe"));
     m_site.Publish("readme.exe", "only text\r\n");
     for (const char* name : {"a", "b", "altered", "expired", "no_usage", "renewed", "lookalike", "v1_2_3_4",
-                             "v1_2_4_0", "v1_2_3_3", "v0_3_4_5", "vhelper", "vcase"})
+                             "v1_2_4_0", "v1_2_3_3", "v0_3_4_5", "vhelper", "vcase", "vsecond", "vmissing"})
         m_site.Publish(std::string("signed_") + name + ".exe",
                        ReadFileBytes(ExeFolder() + "signed\\" + name + ".exe"));
     const char* kSignedByA = "signed\\v1_2_3_4.exe"; // product Vantorel 1.2.3.4
@@ -210,8 +210,9 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
         {{Url("a.exe")}, kDownloaded + Error(20), nullptr, "signed\\damaged.exe"},
         // A's names, from an untrusted root named as the trusted one.
         {{Url("signed_lookalike.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
-        // No rollback: A's packages naming the installed product (in any case, trailing
-        // blanks aside) carry at least its product version; A's tools are not judged.
+        // No rollback: A's packages naming the installed product (in any case and string
+        // table, blanks around it aside) carry at least its product version; A's tools are
+        // not judged.
         {{Url("signed_v1_2_4_0.exe"), Url("signed_v1_2_3_4.exe"), Url("signed_vhelper.exe")},
          kTwoDownloaded + kDownloaded + Result(20),
          "signed_v1_2_4_0.exe\nsigned_v1_2_3_4.exe\nsigned_vhelper.exe\n",
@@ -219,6 +220,8 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
         {{Url("signed_v1_2_3_3.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
         {{Url("signed_v0_3_4_5.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
         {{Url("signed_vcase.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        {{Url("signed_vsecond.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        {{Url("signed_vmissing.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
         {{Url("signed_v1_2_4_0.exe"), Url("signed_v1_2_3_3.exe")},
          kTwoDownloaded + Error(20),
          nullptr,

@@ -62,8 +62,8 @@ for who in a b expired no_usage lookalike renewed; do
   osslsigncode sign -certs "$chain" -key "$who.key" -in "$bin/fake_noversion.exe" -out "../$who.exe" >/dev/null
 done
 # A's with a version resource (product Vantorel 1.2.3.4 the first, installed as the main
-# program; older, newer, another product, this one named in another case).
-for v in 1_2_3_4 1_2_4_0 1_2_3_3 0_3_4_5 helper case; do
+# program; older, newer, another product, this one named otherwise or elsewhere).
+for v in 1_2_3_4 1_2_4_0 1_2_3_3 0_3_4_5 helper case second missing; do
   rm -f "../v$v.exe"
   osslsigncode sign -certs a.crt -key a.key -in "$bin/fake_$v.exe" -out "../v$v.exe" >/dev/null
 done
