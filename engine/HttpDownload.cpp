@@ -72,6 +72,12 @@ int Find(const char* buffer, int count, const char* what, int n)
 
 } // namespace
 
+bool IsDownloadUrl(const std::string& url)
+{
+    return (url.compare(0, 7, "http://") == 0 && url.size() > 7)
+           || (url.compare(0, 8, "https://") == 0 && url.size() > 8);
+}
+
 // The download's socket, known to the engine while it is open so that Cancel can
 // close it from the interface thread; closed here unless Cancel did.
 class CDownloadSocket {
@@ -103,7 +109,7 @@ int CUpdateEngine::HttpDownload(const char* url, const char* path, bool notify, 
     m_nReceived = 0;
     const bool bSecure = strncmp(url, "https://", 8) == 0;
     CProxy proxy;
-    if ((bSecure || strncmp(url, "http://", 7) == 0) && !ProxyFor(url, proxy))
+    if (IsDownloadUrl(url) && !ProxyFor(url, proxy))
         return DOWNLOAD_CANCELLED;
     const bool bProxy = !proxy.m_strProxy.empty();
     int result = 0;

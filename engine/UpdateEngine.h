@@ -103,6 +103,10 @@ private:
     HANDLE m_hCancelEvent;      // set with m_bCancel by Cancel, cleared by Start
 };
 
+// Whether HttpDownload takes a URL at all: "http://" or "https://", as written, and a
+// host after it.
+bool IsDownloadUrl(const std::string& url);
+
 // One whole update run on the worker thread; `param` is the engine. Returns 0
 // when the run ends with UM_UPDATE_RESULT, 1 when it ends with a failure.
 DWORD WINAPI UpdateThreadProc(LPVOID param);

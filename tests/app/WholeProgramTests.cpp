@@ -272,26 +272,36 @@ TEST_F(WholeProgram, PoliciesDecideWhetherAndWhereItAsks)
         for (const HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
             RegDeleteTreeA(root, kKey);
     };
+    // A value that cannot be used is ignored: one of the wrong type, a URL the download
+    // would refuse, one whose two-byte characters run past 299 bytes.
+    const std::string longUrl =
+        "http://127.0.0.1/download/mirror.php?x=" + Ansi(std::wstring(135, L'\u00fc').c_str());
     const struct {
-        DWORD machine, user;                 // UpdateDefault, 9 when not set
-        const char *url, *arguments, *asked; // the machine's UpdateSvrUrl; the request made, or none
+        DWORD machine, user;           // UpdateDefault, 9 when not set
+        std::string url;               // the machine's UpdateSvrUrl
+        const char *arguments, *asked; // the request made, or none
+        DWORD type;                    // of the machine's UpdateDefault
     } cases[] = {
-        {0, 9, nullptr, "1", nullptr},
-        {0, 9, nullptr, "", nullptr},
-        {9, 2, nullptr, "1", nullptr},
-        {9, 2, nullptr, "", kAsked},
-        {1, 0, nullptr, "1", kAsked},
-        {9, 9, "http://127.0.0.1/download/mirror.php", "1", "/download/mirror.php?v=01020003 "},
+        {0, 9, "", "1", nullptr, REG_DWORD},
+        {0, 9, "", "", nullptr, REG_DWORD},
+        {9, 2, "", "1", nullptr, REG_DWORD},
+        {9, 2, "", "", kAsked, REG_DWORD},
+        {1, 0, "", "1", kAsked, REG_DWORD},
+        {0, 9, "", "1", kAsked, REG_BINARY},
+        {9, 9, "http://127.0.0.1/download/mirror.php", "1", "/download/mirror.php?v=01020003 ", REG_DWORD},
+        {9, 9, "HTTPS://127.0.0.1/download/mirror.php", "1", kAsked, REG_DWORD},
+        {9, 9, longUrl, "1", "/download/mirror.php?x=", REG_DWORD},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.machine << " " << c.user << " '" << c.arguments << "'");
         clear();
         if (c.machine != 9)
-            RegSetKeyValueA(HKEY_LOCAL_MACHINE, kKey, "UpdateDefault", REG_DWORD, &c.machine, sizeof(DWORD));
+            RegSetKeyValueA(HKEY_LOCAL_MACHINE, kKey, "UpdateDefault", c.type, &c.machine, sizeof(DWORD));
         if (c.user != 9)
             RegSetKeyValueA(HKEY_CURRENT_USER, kKey, "UpdateDefault", REG_DWORD, &c.user, sizeof(DWORD));
-        if (c.url)
-            RegSetKeyValueA(HKEY_LOCAL_MACHINE, kKey, "UpdateSvrUrl", REG_SZ, c.url, lstrlenA(c.url) + 1);
+        if (!c.url.empty())
+            RegSetKeyValueA(HKEY_LOCAL_MACHINE, kKey, "UpdateSvrUrl", REG_SZ, c.url.c_str(),
+                            static_cast<DWORD>(c.url.size() + 1));
         const size_t before = InfoRequests(c.asked ? c.asked : kAsked);
         Launch({c.arguments});
         // A start at logon that may not check ends before anything; one by hand says why.

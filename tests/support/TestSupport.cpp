@@ -56,8 +56,8 @@ void WriteFileBytes(const std::string& path, const std::string& bytes)
 
 std::string Ansi(const wchar_t* text)
 {
-    char bytes[MAX_PATH];
-    const int n = ::WideCharToMultiByte(CP_ACP, 0, text, -1, bytes, MAX_PATH, nullptr, nullptr);
+    char bytes[1024];
+    const int n = ::WideCharToMultiByte(CP_ACP, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr);
     return std::string(bytes, n > 0 ? n - 1 : 0);
 }
 
