@@ -113,7 +113,7 @@ int CUpdateEngine::HttpDownload(const char* url, const char* path, bool notify, 
         return DOWNLOAD_CANCELLED;
     const bool bProxy = !proxy.m_strProxy.empty();
     int result = 0;
-    std::string route = bProxy ? "proxy " + proxy.m_strProxy : bSecure ? "https" : "direct";
+    std::string route = bProxy ? "proxy" : bSecure ? "https" : "direct";
     if (bSecure || bProxy) {
         result = SystemDownload(url, path, notify, maxLength, proxy);
     } else {
@@ -127,7 +127,11 @@ int CUpdateEngine::HttpDownload(const char* url, const char* path, bool notify, 
     // A socket closed by Cancel fails whatever call it was in: that is the cancel.
     if (result < 0 && m_bCancel)
         result = DOWNLOAD_CANCELLED;
-    LogEvent("download", {{"url", url}, {"route", route}, {"result", result}, {"bytes", m_nReceived.load()}});
+    LogEvent("download", {{"url", url, CLogFact::URL},
+                          {"route", route},
+                          {"proxy", proxy.m_strProxy, CLogFact::URL},
+                          {"result", result},
+                          {"bytes", m_nReceived.load()}});
     return result;
 }
 

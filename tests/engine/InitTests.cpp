@@ -4,6 +4,7 @@
 
 #include "TestSupport.h"
 #include "engine/UpdateEngine.h"
+#include "engine/UpdateLog.h"
 
 namespace {
 
@@ -45,6 +46,46 @@ TEST(Init, UpdateInfoUrlAndVersionQuery)
     }
     SetServerSetting("");
     DeleteFileA(main.c_str());
+}
+
+// What the log writes of a fact: UTF-8 from the fact's own code page, on one line, a
+// quote escaped so that it cannot end its value, a URL without its credentials or its
+// query's values. A log with another link to it, or one that could not be rotated past
+// 2 MiB, is not written.
+TEST(UpdateLog, FactsAsWritten)
+{
+    const std::string folder = MakeTempFolder("log"), path = folder + "updater.log";
+    OpenUpdateLog(path);
+    const std::string fur = Ansi(L"f\u00fcr!"); // 0xFC would lead a pair in code page 936
+    const struct {
+        CLogFact fact;
+        const char* written;
+    } cases[] = {
+        {{"v", "two\r\nlines"}, "v=\"two  lines\""},
+        {{"v", "a.exe\" result=200 x=\"\\"}, "v=\"a.exe\\\" result=200 x=\\\"\\\\\""},
+        {{"v", fur}, "v=f\xc3\xbcr!"},
+        {{"v", "\xcd\xf2", CLogFact::USER_TEXT}, "v=\xe4\xb8\x87"},
+        {{"u", "http://u:p@ss@h/x?token=abc&x?v=01020003#t", CLogFact::URL},
+         "u=http://h/x?token=*&x?v=01020003#*"},
+        {{"u", "user:pass@proxy:8080", CLogFact::URL}, "u=proxy:8080"},
+    };
+    for (const auto& c : cases) {
+        LogEvent("e", {c.fact});
+        const std::string text = ReadFileBytes(path), line = std::string(" e ") + c.written + "\r\n";
+        EXPECT_EQ(text.substr(text.size() - std::min(text.size(), line.size())), line);
+    }
+    const std::string other = folder + "other";
+    WriteFileBytes(other, "x");
+    DeleteFileA(path.c_str());
+    ASSERT_TRUE(CreateHardLinkA(path.c_str(), other.c_str(), nullptr));
+    LogEvent("e");
+    EXPECT_EQ(ReadFileBytes(other), "x");
+    DeleteFileA(path.c_str());
+    WriteFileBytes(path, std::string(2 * 1024 * 1024, 'x'));
+    LogEvent("e");
+    EXPECT_EQ(ReadFileBytes(path).size(), 2u * 1024 * 1024);
+    OpenUpdateLog("");
+    RemoveFolder(folder);
 }
 
 } // namespace
