@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "framework/UserText.h"
 #include "ui/UpdaterDlg.h"
 
 namespace {
@@ -68,14 +69,15 @@ bool WaitForCopyToEnd(DWORD processId)
     const CHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
     if (!process.IsValid())
         return GetLastError() == ERROR_INVALID_PARAMETER; // already gone
-    char image[MAX_PATH];
+    wchar_t image[MAX_PATH];
     DWORD size = MAX_PATH;
-    const bool bImage = QueryFullProcessImageNameA(process, 0, image, &size) != 0;
+    std::string copy;
+    const bool bImage =
+        QueryFullProcessImageNameW(process, 0, image, &size) && AnsiPath(std::wstring(image, size), copy);
     if (WaitForSingleObject(process, kCopyEndMs) != WAIT_OBJECT_0)
         return false;
     if (!bImage)
         return true;
-    const std::string copy(image, size);
     const std::string script = copy.substr(0, copy.rfind('\\') + 1) + "update.bat";
     for (DWORD waited = 0; waited < kScriptEndMs && (FileExists(copy) || FileExists(script));
          waited += kPollMs)

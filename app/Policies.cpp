@@ -7,7 +7,7 @@
 namespace {
 const char kPolicyKey[] = "Software\\Policies\\Vantorel\\Updater";
 const wchar_t kPolicyKeyW[] = L"Software\\Policies\\Vantorel\\Updater";
-const DWORD kMaxUrlChars = 300; // the template allows 299 characters
+const DWORD kMaxUrlChars = 300;                                // the template allows 299 characters
 const HKEY kRoots[] = {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}; // the machine's value wins
 
 const char* RootName(HKEY root)

@@ -25,15 +25,7 @@ std::string DoublePercent(const std::string& text)
 // False when a character has no place in the OEM code page.
 bool ToOemCodePage(std::string& text)
 {
-    if (GetACP() == GetOEMCP() || text.empty())
-        return true;
-    const int size = static_cast<int>(text.size());
-    std::wstring wide(text.size(), L'\0');
-    const int n = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, &wide[0], size);
-    if (n <= 0)
-        return false;
-    wide.resize(n);
-    return Narrow(wide, CP_OEMCP, text);
+    return GetACP() == GetOEMCP() || Narrow(Widen(text, CP_ACP), CP_OEMCP, text);
 }
 
 } // namespace
@@ -97,11 +89,13 @@ RelaunchPrepared PrepareRelaunch(const std::string& self, const std::string& fol
 
 std::string ScratchFolder()
 {
-    char base[MAX_PATH];
-    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
-                                base)))
+    // An account named in characters the ANSI code page lacks goes by its short name.
+    wchar_t base[MAX_PATH];
+    std::string folder;
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
+                                base))
+        || !AnsiPath(base, folder))
         return std::string();
-    std::string folder = base;
     for (const char* part : {"\\Vantorel", "\\Updater"}) {
         folder += part;
         if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)

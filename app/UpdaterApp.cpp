@@ -34,11 +34,8 @@ std::string InstallFolderFromEnvironment()
                             kInstallFolderVariable + sizeof kInstallFolderVariable - 1);
     wchar_t wide[MAX_PATH + 1];
     const DWORD n = ::GetEnvironmentVariableW(name.c_str(), wide, MAX_PATH + 1);
-    char narrow[2 * MAX_PATH];
-    const int m = n > 0 && n <= MAX_PATH ? ::WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(n), narrow,
-                                                                 sizeof narrow, nullptr, nullptr)
-                                         : 0;
-    return std::string(narrow, m > 0 ? m : 0);
+    std::string folder;
+    return n > 0 && n <= MAX_PATH && AnsiPath(std::wstring(wide, n), folder) ? folder : std::string();
 }
 
 void Tell(const char* text)
@@ -52,23 +49,24 @@ BOOL CUpdaterApp::InitInstance()
     INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES};
     ::InitCommonControlsEx(&icc);
 
-    char path[MAX_PATH + 1];
-    const DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof path);
-    if (length == 0 || length >= sizeof path) {
+    const std::string scratch = ScratchFolder();
+    if (!scratch.empty())
+        OpenUpdateLog(scratch + "updater.log");
+    // A folder the ANSI code page cannot name goes by its short name; without one, the
+    // path cannot be had.
+    std::string self;
+    if (!ModulePath(self)) {
+        LogEvent("end", {{"reason", "own path not in the system's code page, nor its short form"}});
         Tell("获取程序文件名时出错");
         return FALSE;
     }
-    const std::string self(path, length);
     const size_t slash = self.rfind('\\');
     if (slash == std::string::npos)
         return FALSE;
     const std::string folder = self.substr(0, slash + 1);
-    const size_t tail = length > 8 ? length - 8 : 0;
+    const size_t tail = self.size() > 8 ? self.size() - 8 : 0;
     const bool copy = lstrcmpiA(self.c_str() + tail, "_BAK.EXE") == 0;
 
-    const std::string scratch = ScratchFolder();
-    if (!scratch.empty())
-        OpenUpdateLog(scratch + "updater.log");
     const bool quiet = std::strcmp(m_lpCmdLine, "1") == 0;
     LogEvent(copy ? "copy-started" : "started",
              {{"program", self}, {"arguments", m_lpCmdLine}, {"quiet", quiet ? "yes" : "no"}});

@@ -3,6 +3,7 @@
 #include <winhttp.h>
 
 #include "engine/UpdateLog.h"
+#include "framework/UserText.h"
 
 #include <cstdio>
 #include <memory>
@@ -26,13 +27,9 @@ DWORD WINAPI RunLookup(LPVOID param)
 const char kSettingsKey[] = "Software\\Vantorel\\Vantorel\\Settings";
 const char kSettingsValue[] = "UpdateSvrUrl";
 
-// Splits a module path of `length` characters as returned into a buffer of 261;
-// false when it is empty, cut, or has no backslash after its first character.
-bool SplitModulePath(const char* path, DWORD length, std::string& folder, std::string& name)
+// Splits the module's path; false when it has no backslash after its first character.
+bool SplitModulePath(const std::string& full, std::string& folder, std::string& name)
 {
-    if (length == 0 || length >= MAX_PATH + 1)
-        return false;
-    std::string full(path, length);
     const size_t slash = full.rfind('\\');
     if (slash == std::string::npos || slash == 0)
         return false;
@@ -176,9 +173,8 @@ int CUpdateEngine::Init(HWND hNotifyWnd, const std::string& installFolder, const
         m_strInfoUrl = kDefaultInfoUrl;
     m_hNotifyWnd = hNotifyWnd;
 
-    char path[MAX_PATH + 1];
-    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (!SplitModulePath(path, length, m_strFolder, m_strModuleName))
+    std::string path;
+    if (!ModulePath(path) || !SplitModulePath(path, m_strFolder, m_strModuleName))
         return 1;
 
     m_strInstallFolder = installFolder.empty() ? m_strFolder : installFolder;
@@ -195,7 +191,9 @@ int CUpdateEngine::Init(HWND hNotifyWnd, const std::string& installFolder, const
     m_strInfoUrl += query;
     char version[48];
     snprintf(version, sizeof version, "%u.%u.%u.%u", HIWORD(ms), LOWORD(ms), HIWORD(ls), LOWORD(ls));
-    LogEvent("set-up", {{"installation", m_strInstallFolder}, {"version", version}, {"url", m_strInfoUrl}});
+    LogEvent(
+        "set-up",
+        {{"installation", m_strInstallFolder}, {"version", version}, {"url", m_strInfoUrl, CLogFact::URL}});
 
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)

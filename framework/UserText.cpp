@@ -1,5 +1,6 @@
 #include "framework/UserText.h"
 
+#include <algorithm>
 #include <vector>
 
 bool TextsNeedWideCalls()
@@ -27,14 +28,51 @@ bool Narrow(const std::wstring& text, UINT nCodePage, std::string& narrow)
     // Checked by the way back: code page 65001 refuses the "used default character"
     // argument, and a best-fit character comes back as another.
     const int nChars = static_cast<int>(text.size());
-    const int n = ::WideCharToMultiByte(nCodePage, 0, text.data(), nChars, nullptr, 0, nullptr, nullptr);
+    const DWORD flags = nCodePage == CP_UTF8 || nCodePage == CP_UTF7
+                                || (nCodePage == CP_ACP && (::GetACP() == CP_UTF8 || ::GetACP() == CP_UTF7))
+                            ? 0
+                            : WC_NO_BEST_FIT_CHARS;
+    const int n = ::WideCharToMultiByte(nCodePage, flags, text.data(), nChars, nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<size_t>(n > 0 ? n : 0), '\0');
     if (n > 0)
-        ::WideCharToMultiByte(nCodePage, 0, text.data(), nChars, &bytes[0], n, nullptr, nullptr);
+        ::WideCharToMultiByte(nCodePage, flags, text.data(), nChars, &bytes[0], n, nullptr, nullptr);
     if (Widen(bytes, nCodePage) != text)
         return false;
     narrow.swap(bytes);
     return true;
+}
+
+bool AnsiPath(const std::wstring& wide, std::string& path)
+{
+    if (Narrow(wide, CP_ACP, path))
+        return true;
+    // Only the names the code page lacks are shortened: a program tells its role from its
+    // own file name.
+    std::string ansi, name;
+    for (size_t start = 0; start <= wide.size();) {
+        const size_t end = std::min(wide.find(L'\\', start), wide.size());
+        if (!Narrow(wide.substr(start, end - start), CP_ACP, name)) {
+            const std::wstring prefix = wide.substr(0, end);
+            const DWORD n = ::GetShortPathNameW(prefix.c_str(), nullptr, 0);
+            std::wstring shortPath(n, L'\0');
+            if (n == 0 || ::GetShortPathNameW(prefix.c_str(), &shortPath[0], n) != n - 1)
+                return false;
+            shortPath.resize(n - 1);
+            if (!Narrow(shortPath.substr(shortPath.rfind(L'\\') + 1), CP_ACP, name))
+                return false;
+        }
+        ansi += name + (end < wide.size() ? "\\" : "");
+        start = end + 1;
+    }
+    path.swap(ansi);
+    return true;
+}
+
+bool ModulePath(std::string& path)
+{
+    wchar_t wide[MAX_PATH + 1];
+    const DWORD n = ::GetModuleFileNameW(nullptr, wide, MAX_PATH + 1);
+    return n > 0 && n <= MAX_PATH && AnsiPath(std::wstring(wide, n), path);
 }
 
 int UserMessageBox(HWND hOwner, const char* pszText, const char* pszCaption, UINT nType)

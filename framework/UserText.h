@@ -1,7 +1,8 @@
-// Texts for the user are code-page-936 bytes. Where the system's ANSI code page is
-// 936 they go to the "A" calls as they are; elsewhere the "A" calls would read them
-// in another code page, so they are converted where they are shown and go through
-// the wide calls.
+// Every conversion between code pages is made here. Texts for the user are code-page-936
+// bytes: where the system's ANSI code page is 936 they go to the "A" calls as they are;
+// elsewhere the "A" calls would read them in another code page, so they are converted
+// where they are shown and go through the wide calls. System strings (paths, URLs,
+// names from "A" calls) are in the ANSI code page; the log is UTF-8.
 #pragma once
 
 #include <windows.h>
@@ -10,8 +11,13 @@
 
 bool TextsNeedWideCalls();
 std::wstring Widen(const std::string& text, UINT nCodePage);
-// The text in `nCodePage`; false when a character has no place there.
+// The text in `nCodePage`; false when a character has no place there (no best fit).
 bool Narrow(const std::wstring& text, UINT nCodePage, std::string& narrow);
+// A path from a wide call, for the "A" calls: in the ANSI code page where it holds every
+// character, otherwise its short (8.3) form, which it does. False when neither names it.
+bool AnsiPath(const std::wstring& wide, std::string& path);
+// The running program's own full path, as AnsiPath gives it.
+bool ModulePath(std::string& path);
 inline std::wstring WideFrom936(const std::string& text)
 {
     return Widen(text, 936);

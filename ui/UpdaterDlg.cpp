@@ -51,9 +51,7 @@ const char* TextFor(UINT message, WPARAM phase)
 DWORD InstallationKey(const std::string& folder)
 {
     // FNV-1a over the folder's upper-cased UTF-16, as the file system compares names.
-    std::wstring wide(folder.size(), L'\0');
-    wide.resize(::MultiByteToWideChar(CP_ACP, 0, folder.data(), static_cast<int>(folder.size()), &wide[0],
-                                      static_cast<int>(wide.size())));
+    std::wstring wide = Widen(folder, CP_ACP);
     if (!wide.empty())
         ::CharUpperBuffW(&wide[0], static_cast<DWORD>(wide.size()));
     DWORD key = 2166136261u;
