@@ -339,6 +339,8 @@ MUTANTS = [
     ("buttons-not-reachable", "framework/Accessible.cpp",
      "*pn = static_cast<LONG>(ChildWindows(m_hWnd).size());", "*pn = 0;", "app"),
     ("button-role-not-push-button", "ui/SkinButton.cpp", ": ROLE_SYSTEM_PUSHBUTTON;", ": ROLE_SYSTEM_CLIENT;", "app"),
+    ("object-answers-after-its-window", "framework/Accessible.cpp", "bool Gone() const { return !::IsWindow(m_hWnd); }",
+     "bool Gone() const { return false; }", "app"),
     ("disabled-not-unavailable", "framework/Accessible.cpp", "            state |= STATE_SYSTEM_UNAVAILABLE;\n",
      "            ;\n", "app"),
     ("key-select-ignored", "ui/UpdaterDlg.cpp", "if (lParam == NIN_KEYSELECT || (lParam == WM_CONTEXTMENU",
