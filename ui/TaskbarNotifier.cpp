@@ -85,15 +85,19 @@ BOOL CTaskbarNotifier::Layout(UINT nDpi)
     return TRUE;
 }
 
-void CTaskbarNotifier::OnDpiChanged(UINT nDpi)
+void CTaskbarNotifier::OnDpiChanged()
 {
+    // The scale the system gives is that of the monitor under the popup, which at the
+    // start of a slide lies past the taskbar's edge; the taskbar's monitor decides.
+    RECT work;
+    const UINT nDpi = TaskbarDpi(&work);
+    if (nDpi == m_nDpi)
+        return;
     const int nOldWidth = m_nSkinWidth, nOldHeight = m_nSkinHeight;
     Layout(nDpi);
     if (m_nState == STATE_HIDDEN || !nOldWidth || !nOldHeight)
         return;
     // As far along the slide as before, from the edge's start for the new size.
-    RECT work;
-    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     const POINT start = StartPoint(work, m_nEdge);
     m_nCurX = start.x + ::MulDiv(m_nCurX - m_nStartX, m_nSkinWidth, nOldWidth);
     m_nCurY = start.y + ::MulDiv(m_nCurY - m_nStartY, m_nSkinHeight, nOldHeight);
@@ -550,7 +554,7 @@ LRESULT CTaskbarNotifier::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
             OnEnter();
         return Default();
     case WM_DPICHANGED:
-        OnDpiChanged(LOWORD(wParam));
+        OnDpiChanged();
         return 0;
     case WM_GETOBJECT: {
         // Once a reader asks, UI Automation's clients hear the status as a live region.

@@ -86,7 +86,8 @@ protected:
     static UINT TaskbarDpi(RECT* pWork);
     // Skin, shape, fonts and buttons at nDpi; FALSE when the skin cannot be loaded.
     BOOL Layout(UINT nDpi);
-    void OnDpiChanged(UINT nDpi);
+    // Lays out again when the taskbar monitor's scale is no longer the popup's.
+    void OnDpiChanged();
     int Scaled(int n) const { return ScalePixels(n, m_nDpi); }
     void Repaint() const { RedrawWindow(RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW); }
     // The painted texts and the bar's width in a row of nWidth pixels.

@@ -20,6 +20,7 @@ namespace {
 class CProbe : public CTaskbarNotifier {
 public:
     using CTaskbarNotifier::BarWidth;
+    using CTaskbarNotifier::Layout;
     using CTaskbarNotifier::m_btnCancel;
     using CTaskbarNotifier::m_btnInstall;
     using CTaskbarNotifier::m_fontText;
@@ -304,23 +305,29 @@ void ExpectLaidOutAt(CProbe& notifier, int nDpi)
     EXPECT_TRUE(nDpi != 192 || nSteps > 0) << "the 2x art as it is";
 }
 
-// At the scale this process started with (UPDATER_TEST_DPI, 96 by default), then after
-// the monitor's scale changes under it.
+// At the scale this process started with (UPDATER_TEST_DPI, 96 by default), the
+// taskbar monitor's: not the one WM_DPICHANGED names at the start of the slide, and
+// again once it is no longer the popup's (laid out at another here: under Wine a
+// process keeps its scale).
 TEST_F(Notifier, LaidOutAtTheDisplaysScale)
 {
     char dpi[8] = "96";
     ::GetEnvironmentVariableA("UPDATER_TEST_DPI", dpi, sizeof dpi);
-    ASSERT_EQ(::GetDeviceCaps(CClientDC(nullptr), LOGPIXELSX), atoi(dpi));
+    const int nDpi = atoi(dpi);
+    ASSERT_EQ(::GetDeviceCaps(CClientDC(nullptr), LOGPIXELSX), nDpi);
     SetWorkArea({0, 0, 1280, 984});
     m_notifier.Show("x", 500, 3000, 500);
+    m_notifier.SendMessage(WM_DPICHANGED, MAKEWPARAM(144, 144));
     m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
     m_notifier.m_bShowProgress = true;
-    ExpectLaidOutAt(m_notifier, atoi(dpi));
-    m_notifier.SendMessage(WM_DPICHANGED, MAKEWPARAM(192, 192));
-    ExpectLaidOutAt(m_notifier, 192);
+    ExpectLaidOutAt(m_notifier, nDpi);
     const long nBefore = GdiObjectsInUse();
-    for (WORD nDpi : {144, 96, 192}) // the art scaled, as it is, and doubled
-        m_notifier.SendMessage(WM_DPICHANGED, MAKEWPARAM(nDpi, nDpi));
+    for (UINT nOther : {144, 96, 192}) { // the art scaled, as it is, and doubled
+        m_notifier.Hide();
+        m_notifier.Layout(nOther);
+        m_notifier.SendMessage(WM_DPICHANGED, MAKEWPARAM(nOther, nOther));
+        EXPECT_EQ(m_notifier.m_nSkinWidth, ::MulDiv(240, nDpi, 96)) << nOther;
+    }
     EXPECT_EQ(GdiObjectsInUse(), nBefore);
 }
 
