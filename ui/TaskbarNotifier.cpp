@@ -390,9 +390,9 @@ std::unique_ptr<BYTE[]> CTaskbarNotifier::GetBitmapBits24(HBITMAP hBitmap, WORD*
 {
     BITMAP bm = {};
     ::GetObjectA(hBitmap, sizeof bm, &bm);
-    *pWidth = static_cast<WORD>(bm.bmWidth - bm.bmWidth % 4); // rows of 3 * 4k bytes need no padding
+    *pWidth = static_cast<WORD>(bm.bmWidth);
     *pHeight = static_cast<WORD>(bm.bmHeight);
-    const DWORD nBytes = static_cast<DWORD>(*pWidth) * *pHeight * 3;
+    const DWORD nBytes = RowBytes24(*pWidth) * *pHeight;
     std::unique_ptr<BYTE[]> pBits(new (std::nothrow) BYTE[nBytes ? nBytes : 1]);
     if (!pBits)
         return nullptr;
@@ -412,8 +412,8 @@ HRGN CTaskbarNotifier::BuildSkinRegion(HBITMAP hBitmap, BYTE red, BYTE green, BY
     CRgn region;
     if (!pBits || !region.CreateRectRgn(0, 0, nWidth, nHeight))
         return nullptr;
-    const BYTE* p = pBits.get();
     for (int y = 0; y < nHeight; ++y) {
+        const BYTE* p = pBits.get() + y * RowBytes24(nWidth);
         for (int x = 0; x < nWidth; ++x, p += 3) {
             if (p[2] == red && p[1] == green && p[0] == blue) {
                 CRgn pixel(::CreateRectRgn(x, y, x + 1, y + 1));

@@ -142,10 +142,10 @@ TEST_F(Notifier, ShapeFromTheSkinsKeyColour)
     };
     EXPECT_TRUE(region(0, 0) && region(239, 99) && !region(240, 50)) << "skin 130: the whole rectangle";
     ASSERT_TRUE(m_notifier.SetSkin(IDB_TEST_KEYSKIN, 255, 0, 255));
-    int nWrong = 0; // 6 x 2 with the key at (1, 0): the 4 x 2 rectangle less that pixel
+    int nWrong = 0; // 6 x 2 with the key at (1, 0): the rectangle less that pixel
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 7; ++x)
-            nWrong += region(x, y) != (x < 4 && y < 2 && !(x == 1 && y == 0));
+            nWrong += region(x, y) != (x < 6 && y < 2 && !(x == 1 && y == 0));
     EXPECT_EQ(nWrong, 0);
     EXPECT_FALSE(m_notifier.SetSkin(4242, 255, 0, 255));
     EXPECT_EQ(m_notifier.m_nSkinWidth, 6) << "a missing skin keeps the old size";
