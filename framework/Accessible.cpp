@@ -100,31 +100,36 @@ public:
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pn) override
     {
         *pn = 0;
-        return S_OK;
+        return Answer(S_OK);
     }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return Answer(E_NOTIMPL); }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override
     {
-        return E_NOTIMPL;
+        return Answer(E_NOTIMPL);
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
                                      UINT*) override
     {
-        return E_NOTIMPL;
+        return Answer(E_NOTIMPL);
     }
 
     HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** ppParent) override
     {
+        *ppParent = nullptr;
+        if (Gone())
+            return RPC_E_DISCONNECTED;
         return WindowObject(::GetAncestor(m_hWnd, GA_PARENT), OBJID_CLIENT, ppParent);
     }
     HRESULT STDMETHODCALLTYPE get_accChildCount(LONG* pn) override
     {
         *pn = static_cast<LONG>(ChildWindows(m_hWnd).size());
-        return S_OK;
+        return Answer(S_OK);
     }
     HRESULT STDMETHODCALLTYPE get_accChild(VARIANT child, IDispatch** ppChild) override
     {
         *ppChild = nullptr;
+        if (Gone())
+            return RPC_E_DISCONNECTED;
         const std::vector<HWND> children = ChildWindows(m_hWnd);
         if (child.vt != VT_I4 || child.lVal < 1 || child.lVal > static_cast<LONG>(children.size()))
             return E_INVALIDARG;
@@ -133,6 +138,8 @@ public:
     HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* pName) override
     {
         *pName = nullptr;
+        if (Gone())
+            return RPC_E_DISCONNECTED;
         if (!IsSelf(child))
             return E_INVALIDARG;
         std::vector<wchar_t> text(static_cast<size_t>(::GetWindowTextLengthW(m_hWnd)) + 1);
@@ -163,6 +170,8 @@ public:
     {
         const HWND hFocus = ::GetFocus();
         pFocus->vt = VT_EMPTY;
+        if (Gone())
+            return RPC_E_DISCONNECTED;
         if (hFocus == m_hWnd)
             return Number(VARIANT{}, CHILDID_SELF, pFocus);
         if (!hFocus || !::IsChild(m_hWnd, hFocus))
@@ -174,6 +183,8 @@ public:
                                           VARIANT child) override
     {
         RECT rc = {};
+        if (Gone())
+            return RPC_E_DISCONNECTED;
         if (!IsSelf(child) || !::GetWindowRect(m_hWnd, &rc))
             return E_INVALIDARG;
         *pLeft = rc.left;
@@ -187,6 +198,8 @@ public:
         POINT pt = {x, y};
         RECT rc = {};
         pAt->vt = VT_EMPTY;
+        if (Gone())
+            return RPC_E_DISCONNECTED;
         if (!::GetWindowRect(m_hWnd, &rc) || !::PtInRect(&rc, pt) || !::ScreenToClient(m_hWnd, &pt))
             return S_FALSE;
         const HWND hAt = ::ChildWindowFromPointEx(m_hWnd, pt, CWP_SKIPINVISIBLE);
@@ -197,11 +210,13 @@ public:
     }
     HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override
     {
+        if (Gone())
+            return RPC_E_DISCONNECTED;
         if (!IsSelf(child))
             return E_INVALIDARG;
         if (m_nRole != ROLE_SYSTEM_PUSHBUTTON && m_nRole != ROLE_SYSTEM_CHECKBUTTON
             && m_nRole != ROLE_SYSTEM_RADIOBUTTON)
-            return DISP_E_MEMBERNOTFOUND;
+            return Answer(DISP_E_MEMBERNOTFOUND);
         ::PostMessageA(m_hWnd, BM_CLICK, 0, 0); // after the reader's call has returned
         return S_OK;
     }
@@ -216,31 +231,37 @@ public:
     HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* p) override
     {
         p->vt = VT_EMPTY;
-        return DISP_E_MEMBERNOTFOUND;
+        return Answer(DISP_E_MEMBERNOTFOUND);
     }
-    HRESULT STDMETHODCALLTYPE accSelect(LONG, VARIANT) override { return DISP_E_MEMBERNOTFOUND; }
+    HRESULT STDMETHODCALLTYPE accSelect(LONG, VARIANT) override { return Answer(DISP_E_MEMBERNOTFOUND); }
     HRESULT STDMETHODCALLTYPE accNavigate(LONG, VARIANT, VARIANT* p) override
     {
         p->vt = VT_EMPTY;
-        return DISP_E_MEMBERNOTFOUND;
+        return Answer(DISP_E_MEMBERNOTFOUND);
     }
-    HRESULT STDMETHODCALLTYPE put_accName(VARIANT, BSTR) override { return DISP_E_MEMBERNOTFOUND; }
-    HRESULT STDMETHODCALLTYPE put_accValue(VARIANT, BSTR) override { return DISP_E_MEMBERNOTFOUND; }
+    HRESULT STDMETHODCALLTYPE put_accName(VARIANT, BSTR) override { return Answer(DISP_E_MEMBERNOTFOUND); }
+    HRESULT STDMETHODCALLTYPE put_accValue(VARIANT, BSTR) override { return Answer(DISP_E_MEMBERNOTFOUND); }
 
 private:
-    static HRESULT Number(const VARIANT& child, LONG n, VARIANT* pOut)
+    // A reader may keep the object past its window, whose handle may by then name
+    // another window: from then on it answers nothing.
+    bool Gone() const { return !::IsWindow(m_hWnd); }
+    HRESULT Answer(HRESULT hr) const { return Gone() ? RPC_E_DISCONNECTED : hr; }
+    HRESULT Number(const VARIANT& child, LONG n, VARIANT* pOut) const
     {
         pOut->vt = VT_EMPTY;
+        if (Gone())
+            return RPC_E_DISCONNECTED;
         if (child.vt != VT_EMPTY && !IsSelf(child))
             return E_INVALIDARG;
         pOut->vt = VT_I4;
         pOut->lVal = n;
         return S_OK;
     }
-    static HRESULT None(BSTR* p)
+    HRESULT None(BSTR* p) const
     {
         *p = nullptr;
-        return DISP_E_MEMBERNOTFOUND;
+        return Answer(DISP_E_MEMBERNOTFOUND);
     }
 
     LONG m_nRefs = 1;

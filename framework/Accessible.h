@@ -1,9 +1,10 @@
 // What a screen reader reads of our windows (Active Accessibility): an object answered
 // to WM_GETOBJECT whose name is the window's text, whose role is the one given and
-// whose state is the window's; its children are the window's child windows. Built on
-// oleacc, ole32 and oleaut32 loaded from the system folder when a reader first asks,
-// so the program imports none of them. Lives on the window's thread, whose apartment
-// it enters then.
+// whose state is the window's; its children are the window's child windows. Once the
+// window is gone it answers every question with RPC_E_DISCONNECTED. Built on oleacc,
+// ole32 and oleaut32 loaded from the system folder when a reader first asks, so the
+// program imports none of them. Lives on the window's thread, whose apartment it
+// enters then.
 #pragma once
 
 #include <windows.h>

@@ -160,7 +160,14 @@ for name, colour in [("Normal", (0, 128, 0)), ("Pressed", (0, 0, 160)), ("Hover"
     write_bmp(os.path.join(tests, name + ".bmp"), 16, 8, solid(colour))
 # Top half red, bottom half blue: tiling and stretching put different halves at y = 10.
 write_bmp(os.path.join(tests, "Halves.bmp"), 16, 8, lambda x, y: (255, 0, 0) if y < 4 else (0, 0, 255))
-# A 6 x 2 notifier skin whose pixel (1, 0) is the key colour (255, 0, 255).
-write_bmp(os.path.join(tests, "KeySkin.bmp"), 6, 2, lambda x, y: (255, 0, 255) if (x, y) == (1, 0) else (0, 0, 82))
+# A 42 x 20 notifier skin of one colour with its top right corner cut by the key colour,
+# also at twice the size: the custom scales reduce that art. 42, 53 and 63 pixels wide
+# at 100, 125 and 150 %: no multiple of four.
+def cut_skin(x, y):
+    return (255, 0, 255) if (41 - x) + y < 5.5 else (0, 0, 82)
+
+
+for scale, suffix in [(1, ""), (2, "2x")]:
+    write_bmp(os.path.join(tests, "CutSkin" + suffix + ".bmp"), *art(42, 20, scale, cut_skin))
 # White is the transparent key of draw mode 0: the first four columns are cut away.
 write_bmp(os.path.join(tests, "Shape.bmp"), 24, 12, lambda x, y: (255, 255, 255) if x < 4 else (0, 128, 0))

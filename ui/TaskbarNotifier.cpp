@@ -85,15 +85,19 @@ BOOL CTaskbarNotifier::Layout(UINT nDpi)
     return TRUE;
 }
 
-void CTaskbarNotifier::OnDpiChanged(UINT nDpi)
+void CTaskbarNotifier::OnDpiChanged()
 {
+    // The scale the system gives is that of the monitor under the popup, which at the
+    // start of a slide lies past the taskbar's edge; the taskbar's monitor decides.
+    RECT work;
+    const UINT nDpi = TaskbarDpi(&work);
+    if (nDpi == m_nDpi)
+        return;
     const int nOldWidth = m_nSkinWidth, nOldHeight = m_nSkinHeight;
     Layout(nDpi);
     if (m_nState == STATE_HIDDEN || !nOldWidth || !nOldHeight)
         return;
     // As far along the slide as before, from the edge's start for the new size.
-    RECT work;
-    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     const POINT start = StartPoint(work, m_nEdge);
     m_nCurX = start.x + ::MulDiv(m_nCurX - m_nStartX, m_nSkinWidth, nOldWidth);
     m_nCurY = start.y + ::MulDiv(m_nCurY - m_nStartY, m_nSkinHeight, nOldHeight);
@@ -386,9 +390,9 @@ std::unique_ptr<BYTE[]> CTaskbarNotifier::GetBitmapBits24(HBITMAP hBitmap, WORD*
 {
     BITMAP bm = {};
     ::GetObjectA(hBitmap, sizeof bm, &bm);
-    *pWidth = static_cast<WORD>(bm.bmWidth - bm.bmWidth % 4); // rows of 3 * 4k bytes need no padding
+    *pWidth = static_cast<WORD>(bm.bmWidth);
     *pHeight = static_cast<WORD>(bm.bmHeight);
-    const DWORD nBytes = static_cast<DWORD>(*pWidth) * *pHeight * 3;
+    const DWORD nBytes = RowBytes24(*pWidth) * *pHeight;
     std::unique_ptr<BYTE[]> pBits(new (std::nothrow) BYTE[nBytes ? nBytes : 1]);
     if (!pBits)
         return nullptr;
@@ -408,8 +412,8 @@ HRGN CTaskbarNotifier::BuildSkinRegion(HBITMAP hBitmap, BYTE red, BYTE green, BY
     CRgn region;
     if (!pBits || !region.CreateRectRgn(0, 0, nWidth, nHeight))
         return nullptr;
-    const BYTE* p = pBits.get();
     for (int y = 0; y < nHeight; ++y) {
+        const BYTE* p = pBits.get() + y * RowBytes24(nWidth);
         for (int x = 0; x < nWidth; ++x, p += 3) {
             if (p[2] == red && p[1] == green && p[0] == blue) {
                 CRgn pixel(::CreateRectRgn(x, y, x + 1, y + 1));
@@ -550,7 +554,7 @@ LRESULT CTaskbarNotifier::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
             OnEnter();
         return Default();
     case WM_DPICHANGED:
-        OnDpiChanged(LOWORD(wParam));
+        OnDpiChanged();
         return 0;
     case WM_GETOBJECT: {
         // Once a reader asks, UI Automation's clients hear the status as a live region.

@@ -62,10 +62,11 @@ public:
     void ShowWithKeyboard(const char* pszText, DWORD dwShowTime, DWORD dwStayTime, DWORD dwHideTime);
     void Hide();
 
-    // The leftmost columns of the bitmap, a multiple of four, as rows of blue, green and
-    // red bytes, top row first; the size is stored even when the bits cannot be read.
+    // The bitmap as rows of blue, green and red bytes, top row first, each row padded
+    // to RowBytes24 as DIBs are; the size is stored even when the bits cannot be read.
     static std::unique_ptr<BYTE[]> GetBitmapBits24(HBITMAP hBitmap, WORD* pWidth, WORD* pHeight);
-    // The bitmap's rectangle (those columns) without its pixels of the key colour.
+    static DWORD RowBytes24(WORD nWidth) { return (nWidth * 3u + 3) & ~3u; }
+    // The bitmap's rectangle without its pixels of the key colour.
     static HRGN BuildSkinRegion(HBITMAP hBitmap, BYTE red, BYTE green, BYTE blue);
 
     bool m_bShowProgress = false; // written by the owner: paint the progress, not the text
@@ -86,7 +87,8 @@ protected:
     static UINT TaskbarDpi(RECT* pWork);
     // Skin, shape, fonts and buttons at nDpi; FALSE when the skin cannot be loaded.
     BOOL Layout(UINT nDpi);
-    void OnDpiChanged(UINT nDpi);
+    // Lays out again when the taskbar monitor's scale is no longer the popup's.
+    void OnDpiChanged();
     int Scaled(int n) const { return ScalePixels(n, m_nDpi); }
     void Repaint() const { RedrawWindow(RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW); }
     // The painted texts and the bar's width in a row of nWidth pixels.

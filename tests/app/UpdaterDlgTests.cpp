@@ -35,6 +35,9 @@ Read ReadOf(IAccessible* pObject)
     return read;
 }
 
+const auto ObjectFromWindow = SystemFunction<decltype(&AccessibleObjectFromWindow)>(
+    LoadSystemLibrary("oleacc.dll"), "AccessibleObjectFromWindow");
+
 // An object and its children as a screen reader reads them, from a second thread,
 // while this one pumps: they answer on it.
 std::vector<Read> ReadAccessible(HWND hWnd, LONG idObject)
@@ -44,9 +47,8 @@ std::vector<Read> ReadAccessible(HWND hWnd, LONG idObject)
     std::thread reader([&] {
         ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         IAccessible* pObject = nullptr;
-        if (SUCCEEDED(SystemFunction<decltype(&AccessibleObjectFromWindow)>(LoadSystemLibrary("oleacc.dll"),
-                                                                            "AccessibleObjectFromWindow")(
-                hWnd, static_cast<DWORD>(idObject), kIIDAccessible, reinterpret_cast<void**>(&pObject)))) {
+        if (SUCCEEDED(ObjectFromWindow(hWnd, static_cast<DWORD>(idObject), kIIDAccessible,
+                                       reinterpret_cast<void**>(&pObject)))) {
             reads = {ReadOf(pObject)};
             LONG n = 0;
             pObject->get_accChildCount(&n);
@@ -230,6 +232,16 @@ TEST(UpdaterDlg, KeyboardReachesThePopupAClickDoesNot)
     PumpUntil([&] { return GetFocus() == hCancel; }, 5000);
     ::PostMessageA(hCancel, WM_KEYDOWN, VK_RETURN, 0);
     EXPECT_TRUE(PumpUntil([&] { return dlg.m_phase == CProbeDlg::RunPhase::Quitting; }, 5000));
+    // A reader's object kept past its window answers nothing and presses nothing.
+    IAccessible* pCancel = nullptr;
+    ASSERT_EQ(ObjectFromWindow(hCancel, OBJID_CLIENT, kIIDAccessible, reinterpret_cast<void**>(&pCancel)),
+              S_OK);
+    dlg.m_notifier.DestroyWindow();
+    VARIANT self = {}, role = {};
+    self.vt = VT_I4; // CHILDID_SELF
+    EXPECT_EQ(pCancel->accDoDefaultAction(self), RPC_E_DISCONNECTED);
+    EXPECT_EQ(pCancel->get_accRole(self, &role), RPC_E_DISCONNECTED);
+    pCancel->Release();
 }
 
 } // namespace

@@ -20,6 +20,8 @@ namespace {
 class CProbe : public CTaskbarNotifier {
 public:
     using CTaskbarNotifier::BarWidth;
+    using CTaskbarNotifier::Layout;
+    using CTaskbarNotifier::m_bmpSkin;
     using CTaskbarNotifier::m_btnCancel;
     using CTaskbarNotifier::m_btnInstall;
     using CTaskbarNotifier::m_fontText;
@@ -32,18 +34,15 @@ public:
     int TicksWhile(UINT_PTR nTimer, int from)
     {
         int n = 0;
-        for (; m_nState == from || (n == 0 && m_nState == STATE_HIDDEN); ++n) {
-            if (n > 1000)
-                break;
+        for (; n <= 1000 && (m_nState == from || (n == 0 && m_nState == STATE_HIDDEN)); ++n)
             SendMessage(WM_TIMER, nTimer);
-        }
         return n;
     }
-    POINT Pos() const
+    bool At(POINT pt) const
     {
         RECT rc;
         ::GetWindowRect(m_hWnd, &rc);
-        return {rc.left, rc.top};
+        return rc.left == pt.x && rc.top == pt.y;
     }
 };
 
@@ -59,15 +58,15 @@ protected:
     }
     ~Notifier() override { SetWorkArea(m_saved); }
     static void SetWorkArea(RECT rc) { ::SystemParametersInfoA(SPI_SETWORKAREA, 0, &rc, 0); }
+    bool InShape(int x, int y) const
+    {
+        CRgn rgn(::CreateRectRgn(0, 0, 0, 0));
+        return ::GetWindowRgn(m_notifier.m_hWnd, rgn) != ERROR && ::PtInRegion(rgn, x, y);
+    }
     RECT m_saved = {};
     CTestParent m_owner;
     CProbe m_notifier;
 };
-
-bool operator==(POINT a, POINT b)
-{
-    return a.x == b.x && a.y == b.y;
-}
 
 // Screen 1280 x 1024, skin 240 x 100.
 TEST_F(Notifier, SlidesFromTheTaskbarsEdgeAndBack)
@@ -90,7 +89,7 @@ TEST_F(Notifier, SlidesFromTheTaskbarsEdgeAndBack)
         m_notifier.Show("升级启动成功。\r\n", 500, 3000, 500);
         EXPECT_EQ(m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING),
                   c.moves + 1);
-        EXPECT_TRUE(m_notifier.Pos() == c.shown);
+        EXPECT_TRUE(m_notifier.At(c.shown));
         EXPECT_TRUE(::IsWindowVisible(m_notifier.m_hWnd));
         m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_STAY);
         EXPECT_EQ(m_notifier.TicksWhile(CTaskbarNotifier::TIMER_DISAPPEAR, CTaskbarNotifier::STATE_WAITING)
@@ -98,7 +97,7 @@ TEST_F(Notifier, SlidesFromTheTaskbarsEdgeAndBack)
                                               CTaskbarNotifier::STATE_DISAPPEARING),
                   c.moves + 1);
         EXPECT_FALSE(::IsWindowVisible(m_notifier.m_hWnd));
-        EXPECT_TRUE(m_notifier.Pos() == c.start) << "left hidden at the start";
+        EXPECT_TRUE(m_notifier.At(c.start)) << "left hidden at the start";
     }
 }
 
@@ -111,10 +110,10 @@ TEST_F(Notifier, ShowDuringEachState)
     EXPECT_EQ(m_notifier.m_strText, "b");
     m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_APPEAR);
     m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_APPEAR);
-    EXPECT_TRUE(m_notifier.Pos() == POINT({1040, 980}));
+    EXPECT_TRUE(m_notifier.At({1040, 980}));
     show("c"); // appearing: text only
     EXPECT_EQ(m_notifier.m_nState, CTaskbarNotifier::STATE_APPEARING);
-    EXPECT_TRUE(m_notifier.Pos() == POINT({1040, 980}));
+    EXPECT_TRUE(m_notifier.At({1040, 980}));
     m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
     show("d"); // waiting: the stay starts again
     EXPECT_EQ(m_notifier.m_nState, CTaskbarNotifier::STATE_WAITING);
@@ -124,30 +123,22 @@ TEST_F(Notifier, ShowDuringEachState)
     m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_STAY);
     for (int i = 0; i < 5; ++i)
         m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_DISAPPEAR);
-    EXPECT_TRUE(m_notifier.Pos() == POINT({1040, 894}));
+    EXPECT_TRUE(m_notifier.At({1040, 894}));
     show("e"); // disappearing: back in place, the slide-out starts over after the stay
-    EXPECT_TRUE(m_notifier.Pos() == POINT({1040, 884}));
+    EXPECT_TRUE(m_notifier.At({1040, 884}));
     EXPECT_EQ(m_notifier.m_nState, CTaskbarNotifier::STATE_DISAPPEARING);
     m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_DISAPPEAR);
-    EXPECT_TRUE(m_notifier.Pos() == POINT({1040, 886}));
+    EXPECT_TRUE(m_notifier.At({1040, 886}));
 }
 
+// A skin cut by its key colour: LaidOutAtTheDisplaysScale, at each scale.
 TEST_F(Notifier, ShapeFromTheSkinsKeyColour)
 {
-    const auto region = [&](int x, int y) {
-        CRgn rgn;
-        rgn.CreateRectRgn(0, 0, 0, 0);
-        return ::GetWindowRgn(m_notifier.m_hWnd, rgn) != ERROR && ::PtInRegion(rgn, x, y);
-    };
-    EXPECT_TRUE(region(0, 0) && region(239, 99) && !region(240, 50)) << "skin 130: the whole rectangle";
-    ASSERT_TRUE(m_notifier.SetSkin(IDB_TEST_KEYSKIN, 255, 0, 255));
-    int nWrong = 0; // 6 x 2 with the key at (1, 0): the 4 x 2 rectangle less that pixel
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 7; ++x)
-            nWrong += region(x, y) != (x < 4 && y < 2 && !(x == 1 && y == 0));
-    EXPECT_EQ(nWrong, 0);
+    EXPECT_TRUE(InShape(0, 0) && InShape(239, 99) && !InShape(240, 50) && !InShape(50, 100))
+        << "skin 130, without the key colour: the whole rectangle";
+    ASSERT_TRUE(m_notifier.SetSkin(IDB_TEST_CUTSKIN, 255, 0, 255));
     EXPECT_FALSE(m_notifier.SetSkin(4242, 255, 0, 255));
-    EXPECT_EQ(m_notifier.m_nSkinWidth, 6) << "a missing skin keeps the old size";
+    EXPECT_EQ(m_notifier.m_nSkinWidth, 42) << "a missing skin keeps the old size";
     CTaskbarNotifier unskinned;
     unskinned.Create(&m_owner);
     unskinned.Show("no skin", 500, 3000, 500); // no tick count to divide by
@@ -261,7 +252,7 @@ TEST_F(Notifier, NoGdiObjectLeftBehind)
         m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
         m_notifier.m_bShowProgress = !m_notifier.m_bShowProgress;
         m_notifier.SetProgress(m_notifier.m_bShowProgress ? 400 : 600, 1000);
-        m_notifier.SetSkin(IDB_TEST_KEYSKIN, 255, 0, 255);
+        m_notifier.SetSkin(IDB_TEST_CUTSKIN, 255, 0, 255);
         m_notifier.SetSkin(IDB_NOTIFIER_SKIN, 255, 0, 255);
         m_notifier.Hide();
     };
@@ -286,10 +277,6 @@ void ExpectLaidOutAt(CProbe& notifier, int nDpi)
 {
     const auto S = [nDpi](LONG n) { return ::MulDiv(n, nDpi, 96); };
     EXPECT_EQ(Corners(notifier.m_hWnd, nullptr), (std::vector<LONG>{1280 - S(240), 984 - S(100), 1280, 984}));
-    CRgn rgn(::CreateRectRgn(0, 0, 0, 0));
-    RECT box = {};
-    EXPECT_TRUE(::GetWindowRgn(notifier.m_hWnd, rgn) != ERROR && ::GetRgnBox(rgn, &box));
-    EXPECT_EQ(std::vector<LONG>({box.right, box.bottom}), (std::vector<LONG>{S(240), S(100)}));
     EXPECT_EQ(Corners(notifier.m_btnInstall.m_hWnd, notifier.m_hWnd),
               (std::vector<LONG>{S(40), S(70), S(110), S(90)}));
     EXPECT_EQ(Corners(notifier.m_btnCancel.m_hWnd, notifier.m_hWnd),
@@ -304,24 +291,40 @@ void ExpectLaidOutAt(CProbe& notifier, int nDpi)
     EXPECT_TRUE(nDpi != 192 || nSteps > 0) << "the 2x art as it is";
 }
 
-// At the scale this process started with (UPDATER_TEST_DPI, 96 by default), then after
-// the monitor's scale changes under it.
+// At the scale this process started with (UPDATER_TEST_DPI, 96 by default), the
+// taskbar monitor's: not the one WM_DPICHANGED names at the start of the slide, and
+// again once it is no longer the popup's (laid out at another here: under Wine a
+// process keeps its scale). A skin with a cut corner keeps it exactly: each pixel is a
+// hole of the shape or the skin's colour, never a blend, up to the right-hand edge.
 TEST_F(Notifier, LaidOutAtTheDisplaysScale)
 {
     char dpi[8] = "96";
     ::GetEnvironmentVariableA("UPDATER_TEST_DPI", dpi, sizeof dpi);
-    ASSERT_EQ(::GetDeviceCaps(CClientDC(nullptr), LOGPIXELSX), atoi(dpi));
+    const int nDpi = atoi(dpi);
+    ASSERT_EQ(::GetDeviceCaps(CClientDC(nullptr), LOGPIXELSX), nDpi);
     SetWorkArea({0, 0, 1280, 984});
     m_notifier.Show("x", 500, 3000, 500);
+    m_notifier.SendMessage(WM_DPICHANGED, MAKEWPARAM(144, 144));
     m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
     m_notifier.m_bShowProgress = true;
-    ExpectLaidOutAt(m_notifier, atoi(dpi));
-    m_notifier.SendMessage(WM_DPICHANGED, MAKEWPARAM(192, 192));
-    ExpectLaidOutAt(m_notifier, 192);
+    ExpectLaidOutAt(m_notifier, nDpi);
     const long nBefore = GdiObjectsInUse();
-    for (WORD nDpi : {144, 96, 192}) // the art scaled, as it is, and doubled
-        m_notifier.SendMessage(WM_DPICHANGED, MAKEWPARAM(nDpi, nDpi));
+    for (UINT nOther : {144, 96, 192}) { // the art scaled, as it is, and doubled
+        m_notifier.Hide();
+        m_notifier.Layout(nOther);
+        m_notifier.SendMessage(WM_DPICHANGED, MAKEWPARAM(nOther, nOther));
+        EXPECT_EQ(m_notifier.m_nSkinWidth, ::MulDiv(240, nDpi, 96)) << nOther;
+    }
     EXPECT_EQ(GdiObjectsInUse(), nBefore);
+    ASSERT_TRUE(m_notifier.SetSkin(IDB_TEST_CUTSKIN, 255, 0, 255));
+    CMemDC skin(nullptr);
+    CSelectObject select(skin, m_notifier.m_bmpSkin);
+    const int W = m_notifier.m_nSkinWidth;
+    int nWrong = InShape(W - 1, 0); // the corner itself a hole
+    for (int y = 0; y < ::MulDiv(10, nDpi, 96); ++y)
+        for (int x = W - ::MulDiv(10, nDpi, 96); x < W; ++x)
+            nWrong += ::GetPixel(skin, x, y) != (InShape(x, y) ? RGB(0, 0, 82) : RGB(255, 0, 255));
+    EXPECT_EQ(nWrong, 0);
 }
 
 // Wine reads the scale from the registry at each start: the test above in a process of
