@@ -114,8 +114,9 @@ bool RunPackage(const std::string& file, CHandle& lock)
         hProcess = CHandle(process.hProcess);
         CloseHandle(process.hThread);
     } else {
-        if (GetLastError() != ERROR_ELEVATION_REQUIRED) {
-            LogEvent("package-not-started", {{"file", file}, {"error", GetLastError()}});
+        const DWORD error = GetLastError();
+        if (error != ERROR_ELEVATION_REQUIRED) {
+            LogEvent("package-not-started", {{"file", file}, {"error", error}});
             return false;
         }
         const std::string folder = file.substr(0, file.rfind('\\'));
@@ -133,10 +134,11 @@ bool RunPackage(const std::string& file, CHandle& lock)
         const HRESULT hrCom =
             pInitialize ? pInitialize(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE) : E_FAIL;
         const bool bStarted = engine_detail::g_pShellExecuteEx(&info) && info.hProcess;
+        const DWORD startError = GetLastError(); // before COM is let go
         if (SUCCEEDED(hrCom) && pUninitialize)
             pUninitialize();
         if (!bStarted) { // a refused prompt included
-            LogEvent("package-not-started", {{"file", file}, {"error", GetLastError()}});
+            LogEvent("package-not-started", {{"file", file}, {"error", startError}});
             return false;
         }
         hProcess = CHandle(info.hProcess);

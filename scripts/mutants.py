@@ -159,10 +159,10 @@ MUTANTS = [
      "        post(message, phase, result);\n        locks.clear();\n", "        post(message, phase, result);\n",
      "update_worker"),
     ("elevation-not-tried", "engine/UpdateWorker.cpp",
-     "if (GetLastError() != ERROR_ELEVATION_REQUIRED) {", "if (true) {", "update_worker"),
+     "if (error != ERROR_ELEVATION_REQUIRED) {", "if (true) {", "update_worker"),
     ("refused-prompt-goes-on", "engine/UpdateWorker.cpp",
-     "{{\"file\", file}, {\"error\", GetLastError()}});\n            return false;\n        }\n        hProcess",
-     "{{\"file\", file}, {\"error\", GetLastError()}});\n            return true;\n        }\n        hProcess", "update_worker"),
+     "{{\"file\", file}, {\"error\", startError}});\n            return false;\n        }\n        hProcess",
+     "{{\"file\", file}, {\"error\", startError}});\n            return true;\n        }\n        hProcess", "update_worker"),
     ("package-unlocked-before-start", "engine/UpdateWorker.cpp", "        if (!RunPackage(files[i], locks[i]))",
      "        if (locks[i].Close(), !RunPackage(files[i], locks[i]))", "update_worker"),
     # Texts on a system whose code page is not 936
