@@ -9,9 +9,10 @@
 
 // Runs on the worker thread; the question box is owned by `ownerWindow`.
 // `moduleName` is the running copy's file name; `mainProgram` the full path of this
-// installation's main program: only its instances, and the installed updater beside
-// it, in the user's own session are closed. False when the process list cannot be
-// read, a running main program of ours cannot be opened to be ended or waited for, or
+// installation's main program, by any of its names: only its instances, and the
+// installed updater beside it, in the user's own session are closed (the same files,
+// whatever path they were started through). False when the process list cannot be
+// read, a running main program of ours cannot be opened to be waited for, or
 // `*pCancel` was set while the user was being asked (nobody is asked again).
 bool CloseRunningPrograms(HWND ownerWindow, const std::string& moduleName, const std::string& mainProgram,
                           const std::atomic<bool>* pCancel = nullptr);

@@ -7,6 +7,7 @@
 #include <list>
 
 #include "TestSupport.h"
+#include <sddl.h>
 #include "engine/CloseRunningPrograms.h"
 
 namespace {
@@ -19,6 +20,16 @@ bool Openable(DWORD id)
 {
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
     return process && CloseHandle(process);
+}
+
+// As an elevated program is to its user's others: it may be waited for, not ended.
+void RefuseTermination(HANDLE process)
+{
+    PSECURITY_DESCRIPTOR sd = nullptr; // SYNCHRONIZE and PROCESS_QUERY_LIMITED_INFORMATION
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;0x101000;;;WD)", SDDL_REVISION_1,
+                                                                     &sd, nullptr));
+    EXPECT_TRUE(SetKernelObjectSecurity(process, DACL_SECURITY_INFORMATION, sd));
+    LocalFree(sd);
 }
 
 class CloseRunningProgramsTest : public testing::Test {
@@ -82,6 +93,8 @@ TEST_F(CloseRunningProgramsTest, MainProgramAskedEverySecondUntilItIsGone)
         std::string steps;
         std::vector<int> runningWhenAsked;
         std::vector<DWORD> exitCodes;
+        char ours = 'l';       // the updater's name for its folder: long, 8.3 short, 'x' nothing readable
+        bool elevated = false; // the main program may be waited for, not ended
     } cases[] = {
         {"ends within the grace second", "300", "Vantorel.exe", nullptr, "", {}, {0}},
         {"no, no, yes", "wait", "Vantorel.exe", nullptr, "nny", {1, 1, 1}, {1}},
@@ -90,15 +103,24 @@ TEST_F(CloseRunningProgramsTest, MainProgramAskedEverySecondUntilItIsGone)
         // The second instance is gone from the system before its turn: closed, not failed.
         {"both closed while asked about the first", "wait", "Vantorel.exe", "", "b", {2}, {7, 7}},
         {"another installation's left alone", "wait", "Vantorel.exe", " b", "y", {2}, {1, 9}},
+        {"started through the long form", "wait", "Vantorel.exe", nullptr, "y", {1}, {1}, 's'},
+        {"cannot tell whose, asked as ours", "wait", "Vantorel.exe", nullptr, "y", {1}, {1}, 'x'},
+        // A yes cannot end it: asked again.
+        {"elevated", "wait", "Vantorel.exe", nullptr, "ye", {1, 1}, {7}, 'l', true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         HANDLE main = Start(c.name, c.file, c.args);
+        if (c.elevated)
+            RefuseTermination(main);
         HANDLE second = c.second ? Start(c.name + std::string(c.second), c.file) : nullptr;
         const DWORD ids[] = {GetProcessId(main), second ? GetProcessId(second) : 0};
         std::vector<int> running;
         std::vector<DWORD> codes;
-        const auto boxes = Run(kCopy, m_folder + c.name + "\\Vantorel.exe",
+        const std::string folder = c.ours == 's'   ? ShortForm(m_folder + c.name)
+                                   : c.ours == 'x' ? m_folder + "elsewhere"
+                                                   : m_folder + c.name;
+        const auto boxes = Run(kCopy, folder + "\\Vantorel.exe",
                                [&](size_t i) {
                                    running.push_back(Running(main) + (second && Running(second)));
                                    if (c.steps[i] == 'e' || c.steps[i] == 'b')
@@ -129,20 +151,24 @@ TEST_F(CloseRunningProgramsTest, InstalledUpdaterIsEndedWithoutAsking)
 {
     // Its name is the running copy's without the four characters that begin eight
     // from the end; the copy itself, look-alikes, short names and another
-    // installation's updater are left alone.
+    // installation's updater are left alone, and so is one that cannot be told apart
+    // from ours. The installation goes by its 8.3 short form.
     const struct {
         const char* moduleName;
         bool ended;
-    } cases[] = {{kCopy, true},      {"MODULE_CLIENT_UPDATER_BAK.EXE", true},
-                 {"upd.exe", false}, {"_BK.exe", false},
-                 {"u", false},       {"", false}};
+        bool found = true; // this installation's updater, where the main program is
+    } cases[] = {{kCopy, true},        {"MODULE_CLIENT_UPDATER_BAK.EXE", true},
+                 {"upd.exe", false},   {"_BK.exe", false},
+                 {"u", false},         {"", false},
+                 {kCopy, false, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.moduleName);
         const std::string sub = std::to_string(&c - cases);
         HANDLE installed = Start(sub, "Module_Client_Updater.exe"), copy = Start(sub, kCopy);
         HANDLE lookalike = Start(sub, "Vantorel.exe.exe"),
                other = Start(sub + " b", "Module_Client_Updater.exe");
-        EXPECT_TRUE(Run(c.moduleName, m_folder + sub + "\\Vantorel.exe", nullptr, 0, {lookalike}).empty());
+        const std::string installation = c.found ? ShortForm(m_folder + sub) : m_folder + "elsewhere";
+        EXPECT_TRUE(Run(c.moduleName, installation + "\\Vantorel.exe", nullptr, 0, {lookalike}).empty());
         EXPECT_EQ(!Running(installed), c.ended);
         EXPECT_TRUE(Running(copy));
         EXPECT_TRUE(Running(other));

@@ -42,6 +42,13 @@ bool FileExists(const std::string& path)
     return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::string ShortForm(const std::string& path)
+{
+    char shortPath[MAX_PATH];
+    const DWORD n = ::GetShortPathNameA(path.c_str(), shortPath, MAX_PATH);
+    return n > 0 && n < MAX_PATH && path != shortPath ? shortPath : "";
+}
+
 std::string ReadFileBytes(const std::string& path)
 {
     std::ostringstream out;

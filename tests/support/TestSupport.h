@@ -23,6 +23,8 @@ std::string ExeFolder(); // with a final backslash
 std::string MakeTempFolder(const char* prefix);
 void RemoveFolder(const std::string& folder);
 bool FileExists(const std::string& path);
+// The 8.3 short form of an existing path; empty when it has none of its own.
+std::string ShortForm(const std::string& path);
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 // A text in the system's ANSI code page.
