@@ -74,6 +74,13 @@ bool PackageFileNames(const std::vector<std::string>& urls, std::vector<std::str
     return true;
 }
 
+// Creates the empty file `path`, which must not exist yet: 0, or why not.
+DWORD CreateNewFile(const std::string& path)
+{
+    const CHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    return file.IsValid() ? ERROR_SUCCESS : GetLastError();
+}
+
 // The run's temporary folder and its silent recursive removal.
 class CUpdateFolder {
 public:
@@ -223,7 +230,14 @@ DWORD RunUpdate(CUpdateEngine& engine, bool& inPackagePhase)
     std::vector<std::int32_t> sizes;
     for (size_t i = 0; i < urls.size(); ++i) {
         files.push_back(folder.Path() + "\\" + names[i]);
-        const int result = engine.HttpDownload(urls[i].c_str(), files.back().c_str(), true);
+        // The folder was emptied: a file found there already is a repeat under another
+        // spelling (an 8.3 short form, "VERY~ABC.EXE" for "verylongname.exe"), whose
+        // download would overwrite the first. One that cannot be made fails as its
+        // download would.
+        if (const DWORD error = CreateNewFile(files[i]))
+            return error == ERROR_FILE_EXISTS ? fail(UM_UPDATE_ERROR, 10, 0)
+                                              : fail(UM_PACKAGE_STATE, 20, DOWNLOAD_FAILED);
+        const int result = engine.HttpDownload(urls[i].c_str(), files[i].c_str(), true);
         if (result != DOWNLOAD_OK)
             return fail(UM_PACKAGE_STATE, 20, result);
         sizes.push_back(engine.m_nReceived);

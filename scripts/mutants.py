@@ -503,6 +503,8 @@ MUTANTS = [
      "update_worker"),
     ("repeated-names-by-case", "engine/UpdateWorker.cpp", "if (lstrcmpiA(earlier.c_str(), name.c_str()) == 0)",
      "if (earlier == name)", "update_worker"),
+    ("repeated-names-by-another-spelling", "engine/UpdateWorker.cpp", "GENERIC_WRITE, 0, nullptr, CREATE_NEW,",
+     "GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,", "update_worker"),
     ("repeated-names-with-trailing-blanks", "engine/UpdateWorker.cpp", "name.find_last_not_of(\". \")",
      "name.find_last_not_of('.')", "update_worker"),
     ("other-installation-closed", "engine/CloseRunningPrograms.cpp",

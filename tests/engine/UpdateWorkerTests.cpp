@@ -156,8 +156,14 @@ TEST_F(UpdateWorker, RunsThatEndAtTheVerdict)
 // signed, every package is its publisher's (copies signed afresh by the test set-up).
 TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
 {
-    for (const char* name :
-         {"a.exe", "b.exe", "admin.exe", "admin_refused.exe", "exit3010.exe", "exit1641.exe", "exit1603.exe"})
+    // A long name's 8.3 short form, as the system makes it; published first, a file of its own.
+    WriteFileBytes(m_folder + "verylongname.exe", "");
+    const std::string shortForm = ShortForm(m_folder + "verylongname.exe");
+    const std::string alias = shortForm.substr(shortForm.rfind('\\') + 1);
+    ASSERT_NE(alias, "");
+    m_site.Publish(alias, ReadFileBytes(ExeFolder() + "fake_noversion.exe"));
+    for (const char* name : {"a.exe", "b.exe", "admin.exe", "admin_refused.exe", "exit3010.exe",
+                             "exit1641.exe", "exit1603.exe", "verylongname.exe"})
         m_site.Publish(name, ReadFileBytes(ExeFolder() + "fake_noversion.exe"));
     m_site.Publish("readme.exe", "only text\r\n");
     for (const char* name : {"a", "b", "altered", "expired", "no_usage", "renewed", "lookalike", "v1_2_3_4",
@@ -197,6 +203,8 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
         {{Url("a.exe"), Url("old/A.EXE")}, Error(10), nullptr},
         {{Url("a.exe"), Url("a.exe. ")}, Error(10), nullptr},
         {tooMany, Error(10), nullptr},
+        // One taken by another spelling, found at its turn.
+        {{Url("verylongname.exe"), Url(alias)}, kDownloaded + Error(10), nullptr},
         // Signed by A: its own packages run; a refusal comes before anything is closed or run.
         {{Url("signed_a.exe")}, kDownloaded + Result(20), "signed_a.exe\n", kSignedByA},
         {{Url("signed_a.exe"), Url("signed_b.exe")}, kTwoDownloaded + Error(20), nullptr, kSignedByA},
