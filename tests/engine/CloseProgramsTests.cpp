@@ -22,16 +22,6 @@ bool Openable(DWORD id)
     return process && CloseHandle(process);
 }
 
-// As an elevated program is to its user's others: it may be waited for, not ended.
-void RefuseTermination(HANDLE process)
-{
-    PSECURITY_DESCRIPTOR sd = nullptr; // SYNCHRONIZE and PROCESS_QUERY_LIMITED_INFORMATION
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;0x101000;;;WD)", SDDL_REVISION_1,
-                                                                     &sd, nullptr));
-    EXPECT_TRUE(SetKernelObjectSecurity(process, DACL_SECURITY_INFORMATION, sd));
-    LocalFree(sd);
-}
-
 class CloseRunningProgramsTest : public testing::Test {
 protected:
     ~CloseRunningProgramsTest() override
@@ -111,15 +101,17 @@ TEST_F(CloseRunningProgramsTest, MainProgramAskedEverySecondUntilItIsGone)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         HANDLE main = Start(c.name, c.file, c.args);
-        if (c.elevated)
-            RefuseTermination(main);
+        PSECURITY_DESCRIPTOR sd = nullptr; // as an elevated one: waited for, not ended
+        if (c.elevated
+            && ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;0x101000;;;WD)", 1, &sd, nullptr))
+            SetKernelObjectSecurity(main, DACL_SECURITY_INFORMATION, sd);
+        LocalFree(sd);
         HANDLE second = c.second ? Start(c.name + std::string(c.second), c.file) : nullptr;
         const DWORD ids[] = {GetProcessId(main), second ? GetProcessId(second) : 0};
         std::vector<int> running;
         std::vector<DWORD> codes;
-        const std::string folder = c.ours == 's'   ? ShortForm(m_folder + c.name)
-                                   : c.ours == 'x' ? m_folder + "elsewhere"
-                                                   : m_folder + c.name;
+        const std::string folder =
+            c.ours == 's' ? ShortForm(m_folder + c.name) : m_folder + (c.ours == 'x' ? "elsewhere" : c.name);
         const auto boxes = Run(kCopy, folder + "\\Vantorel.exe",
                                [&](size_t i) {
                                    running.push_back(Running(main) + (second && Running(second)));
