@@ -433,6 +433,13 @@ MUTANTS = [
      "    const std::string installed = InstallFolderFromEnvironment();\n",
      "    char narrow[MAX_PATH];\n    const DWORD n = ::GetEnvironmentVariableA(kInstallFolderVariable, narrow, MAX_PATH);\n"
      "    const std::string installed(narrow, n < MAX_PATH ? n : 0);\n", "app"),
+    # A folder the ANSI code page cannot name (Chinese on 1252): the narrow call gives '?'.
+    ("own-path-read-narrow", "app/UpdaterApp.cpp", "    if (!ModulePath(self)) {",
+     "    char narrow[MAX_PATH];\n    self.assign(narrow, GetModuleFileNameA(nullptr, narrow, MAX_PATH));\n"
+     "    if (self.empty()) {", "app"),
+    ("unnamed-folder-not-shortened", "framework/UserText.cpp",
+     "if (!Narrow(wide.substr(start, end - start), CP_ACP, name)) {",
+     "if (!Narrow(wide.substr(start, end - start), CP_ACP, name) && false) {", "app"),
     ("copy-suffix-compared-with-case", "app/UpdaterApp.cpp", 'lstrcmpiA(self.c_str() + tail, "_BAK.EXE")',
      'lstrcmpA(self.c_str() + tail, "_BAK.EXE")', "app"),
     ("running-copy-not-asked", "app/UpdaterApp.cpp",

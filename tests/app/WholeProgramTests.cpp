@@ -7,6 +7,7 @@
 
 #include "TestSupport.h"
 #include "app/RelaunchScript.h"
+#include "framework/UserText.h"
 #include "ui/TaskbarNotifier.h"
 
 #include <algorithm>
@@ -110,10 +111,18 @@ protected:
 
     CNginxSite m_site;
     std::string m_folder = MakeTempFolder("whole");
-    // Letters beyond ASCII, Chinese ones where the code page holds them, as many users'
-    // installations have.
-    std::string m_app =
-        m_folder + Ansi(GetACP() == 936 ? L"my app \u4e07\u901a f\u00fcr\\" : L"my app f\u00fcr\\");
+    // Letters beyond ASCII and Chinese ones, as many users' installations have; the tests
+    // name a folder by its short name where the code page lacks its letters, but start
+    // programs by their long paths, as the user's shell does.
+    std::string m_app = [this] {
+        const std::string first = m_folder + Ansi(L"my app f\u00fcr\\");
+        const std::wstring second = Widen(first, CP_ACP) + L"\u4e07\u901a";
+        CreateDirectoryA(first.c_str(), nullptr);
+        CreateDirectoryW(second.c_str(), nullptr);
+        wchar_t shortPath[MAX_PATH] = L"";
+        GetShortPathNameW(second.c_str(), shortPath, MAX_PATH);
+        return first + (GetACP() == 936 ? Ansi(L"\u4e07\u901a") : Ansi(wcsrchr(shortPath, L'\\') + 1)) + "\\";
+    }();
 };
 
 // The log tells support what a run did: the URL asked, each package and its exit code. An
@@ -145,6 +154,8 @@ TEST_F(WholeProgram, UpdateWithTheMainProgramRunningThenCancel)
     for (const char* fact :
          {"url=http://127.0.0.1/download/update_info.php?v=01020003 ", "file=exit3010.exe", "code=3010"})
         EXPECT_NE(text.find(fact), std::string::npos) << fact << " in\n" << text;
+    const size_t at = text.find(" installation=\"");
+    EXPECT_LT(text.find("\\\\my app f\xc3\xbcr\\\\", at), text.find('\n', at)) << "UTF-8 in\n" << text;
     DeleteFileA((log + ".1").c_str());
 }
 

@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "framework/UserText.h"
 #include "framework/WinApp.h"
 
 #include <shellapi.h>
@@ -137,11 +138,17 @@ HWND FindTopWindow(const std::function<bool(HWND)>& match)
 
 CFake StartProgram(const std::string& path, const std::string& arguments)
 {
-    std::string commandLine = "\"" + path + "\" " + arguments;
-    STARTUPINFOA si = {};
+    // By its long path, as the user's shell starts it, whatever the code page can name.
+    std::wstring wide = Widen(path, CP_ACP);
+    wchar_t longPath[MAX_PATH];
+    const DWORD n = ::GetLongPathNameW(wide.c_str(), longPath, MAX_PATH);
+    if (n > 0 && n < MAX_PATH)
+        wide = longPath;
+    std::wstring commandLine = L"\"" + wide + L"\" " + Widen(arguments, CP_ACP);
+    STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+    if (!::CreateProcessW(wide.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                           &pi))
         return CFake();
     ::CloseHandle(pi.hThread);
