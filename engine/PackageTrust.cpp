@@ -67,35 +67,6 @@ const CTrustApi& Api()
     return api;
 }
 
-// The subject of the signer certificate of a file's embedded signature, encoded;
-// empty when there is none or it cannot be read.
-std::vector<BYTE> SignerSubject(const std::wstring& path)
-{
-    HCERTSTORE hStore = nullptr;
-    HCRYPTMSG hMsg = nullptr;
-    std::vector<BYTE> subject;
-    if (!Api().CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(),
-                                CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY, 0,
-                                nullptr, nullptr, nullptr, &hStore, &hMsg, nullptr))
-        return subject;
-    DWORD size = 0;
-    if (Api().CryptMsgGetParam(hMsg, CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &size) && size != 0) {
-        std::vector<BYTE> info(size);
-        if (Api().CryptMsgGetParam(hMsg, CMSG_SIGNER_CERT_INFO_PARAM, 0, info.data(), &size)) {
-            if (PCCERT_CONTEXT pCert =
-                    Api().CertFindCertificateInStore(hStore, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
-                                                     CERT_FIND_SUBJECT_CERT, info.data(), nullptr)) {
-                const CERT_NAME_BLOB& name = pCert->pCertInfo->Subject;
-                subject.assign(name.pbData, name.pbData + name.cbData);
-                Api().CertFreeCertificateContext(pCert);
-            }
-        }
-    }
-    Api().CryptMsgClose(hMsg);
-    Api().CertCloseStore(hStore, 0);
-    return subject;
-}
-
 bool NamesCodeSigning(PCCERT_CONTEXT pCert)
 {
     DWORD size = 0;
@@ -197,6 +168,51 @@ std::vector<std::wstring> ProductNames(const CVersionResource& resource)
 }
 } // namespace
 
+bool ReadSignerFacts(const std::string& program, CSignerFacts& facts)
+{
+    facts = CSignerFacts();
+    HCERTSTORE hStore = nullptr;
+    HCRYPTMSG hMsg = nullptr;
+    const std::wstring path = Widen(program, CP_ACP); // as the "A" calls read it
+    if (!Api().Loaded()
+        || !Api().CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(),
+                                   CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY,
+                                   0, nullptr, nullptr, nullptr, &hStore, &hMsg, nullptr))
+        return false;
+    const auto param = [&](DWORD type) {
+        DWORD size = 0;
+        std::vector<BYTE> bytes;
+        if (Api().CryptMsgGetParam(hMsg, type, 0, nullptr, &size) && size != 0) {
+            bytes.resize(size);
+            if (!Api().CryptMsgGetParam(hMsg, type, 0, bytes.data(), &size))
+                bytes.clear();
+        }
+        return bytes;
+    };
+    std::vector<BYTE> info = param(CMSG_SIGNER_CERT_INFO_PARAM);
+    if (PCCERT_CONTEXT pCert = info.empty() ? nullptr
+                                            : Api().CertFindCertificateInStore(
+                                                hStore, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                                CERT_FIND_SUBJECT_CERT, info.data(), nullptr)) {
+        const CERT_NAME_BLOB& name = pCert->pCertInfo->Subject;
+        facts.m_subject.assign(name.pbData, name.pbData + name.cbData);
+        facts.m_notAfter = pCert->pCertInfo->NotAfter;
+        Api().CertFreeCertificateContext(pCert);
+    }
+    // A timestamp is a countersignature among the signer's unsigned attributes.
+    const std::vector<BYTE> attributes = param(CMSG_SIGNER_UNAUTH_ATTR_PARAM);
+    if (!attributes.empty()) {
+        const auto* pAttributes = reinterpret_cast<const CRYPT_ATTRIBUTES*>(attributes.data());
+        for (DWORD i = 0; i < pAttributes->cAttr; ++i)
+            facts.m_bTimestamped = facts.m_bTimestamped
+                                   || !strcmp(pAttributes->rgAttr[i].pszObjId, szOID_RSA_counterSign)
+                                   || !strcmp(pAttributes->rgAttr[i].pszObjId, szOID_RFC3161_counterSign);
+    }
+    Api().CryptMsgClose(hMsg);
+    Api().CertCloseStore(hStore, 0);
+    return !facts.m_subject.empty();
+}
+
 std::string NameText(const std::vector<BYTE>& name)
 {
     CERT_NAME_BLOB blob = {static_cast<DWORD>(name.size()), const_cast<BYTE*>(name.data())};
@@ -218,7 +234,9 @@ CPackageTrust::CPackageTrust(const std::string& mainProgram)
     m_bSigned = signature != FileRead::None;
     // Unreadable, or signed by nobody that can be read: then no package matches.
     if (signature == FileRead::Found && Api().Loaded()) {
-        m_subject = SignerSubject(Widen(mainProgram, CP_ACP)); // as the "A" calls read it
+        CSignerFacts signer;
+        if (ReadSignerFacts(mainProgram, signer))
+            m_subject = signer.m_subject;
         CVersionResource resource;
         if (ReadVersionResource(file, resource) == FileRead::Found) {
             m_products = ProductNames(resource);

@@ -78,5 +78,15 @@ private:
     ULONGLONG m_nVersion = 0;             // the product version's four parts, first part highest
 };
 
+// What a program's embedded signature says of its signer, as written (not verified):
+// its subject, the end of its certificate, and whether a timestamp vouches for the time
+// of signing. False when it names no signer that can be read.
+struct CSignerFacts {
+    std::vector<BYTE> m_subject;
+    FILETIME m_notAfter = {};
+    bool m_bTimestamped = false;
+};
+bool ReadSignerFacts(const std::string& program, CSignerFacts& facts);
+
 // A certificate's encoded name as text ("O=..., CN=...").
 std::string NameText(const std::vector<BYTE>& name);

@@ -1,5 +1,7 @@
 #include "engine/UpdateInfo.h"
 
+#include <windows.h>
+
 #include <cstdio>
 #include <memory>
 
@@ -57,4 +59,40 @@ UpdateInfoVerdict ReadUpdateInfo(const std::string& path, std::vector<std::strin
             urls.push_back(line);
     }
     return UpdateInfoVerdict::Packages;
+}
+
+namespace {
+
+// A device name opens the device, with or without an extension.
+bool IsDeviceName(const std::string& name)
+{
+    std::string base = name.substr(0, name.find('.'));
+    base.erase(base.find_last_not_of(' ') + 1);
+    if (base.size() == 4 && base[3] >= '1' && base[3] <= '9')
+        base[3] = '#'; // COM1 to COM9, LPT1 to LPT9
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "COM#", "LPT#"})
+        if (lstrcmpiA(base.c_str(), device) == 0)
+            return true;
+    return false;
+}
+
+} // namespace
+
+bool PackageFileNames(const std::vector<std::string>& urls, std::vector<std::string>& names)
+{
+    for (const std::string& url : urls) {
+        const size_t slash = url.rfind('/');
+        if (slash == std::string::npos)
+            return false;
+        std::string name = url.substr(slash + 1);
+        // The file system drops trailing dots and blanks: "a.exe. " is a.exe.
+        name.erase(name.find_last_not_of(". ") + 1);
+        if (name.empty() || name.find_first_of("\\:") != std::string::npos || IsDeviceName(name))
+            return false;
+        for (const std::string& earlier : names)
+            if (lstrcmpiA(earlier.c_str(), name.c_str()) == 0)
+                return false;
+        names.push_back(name);
+    }
+    return true;
 }

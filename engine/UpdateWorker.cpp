@@ -35,45 +35,6 @@ decltype(&ShellExecuteExA) g_pShellExecuteEx = ShellExecuteExA;
 
 namespace {
 
-// What a server may send, whatever it means by it.
-const std::int32_t kMaxUpdateInfoSize = 64 * 1024; // four short lines and a list of URLs
-const size_t kMaxPackages = 100;                   // far more than any release needs
-
-// A device name opens the device, with or without an extension.
-bool IsDeviceName(const std::string& name)
-{
-    std::string base = name.substr(0, name.find('.'));
-    base.erase(base.find_last_not_of(' ') + 1);
-    if (base.size() == 4 && base[3] >= '1' && base[3] <= '9')
-        base[3] = '#'; // COM1 to COM9, LPT1 to LPT9
-    for (const char* device : {"CON", "PRN", "AUX", "NUL", "COM#", "LPT#"})
-        if (lstrcmpiA(base.c_str(), device) == 0)
-            return true;
-    return false;
-}
-
-// The local file names of the packages: what follows each URL's last '/', as the file
-// system names it. False when one has none, or could leave the download folder (a
-// backslash, a colon, "." or ".."), names a device, or repeats an earlier one.
-bool PackageFileNames(const std::vector<std::string>& urls, std::vector<std::string>& names)
-{
-    for (const std::string& url : urls) {
-        const size_t slash = url.rfind('/');
-        if (slash == std::string::npos)
-            return false;
-        std::string name = url.substr(slash + 1);
-        // The file system drops trailing dots and blanks: "a.exe. " is a.exe.
-        name.erase(name.find_last_not_of(". ") + 1);
-        if (name.empty() || name.find_first_of("\\:") != std::string::npos || IsDeviceName(name))
-            return false;
-        for (const std::string& earlier : names)
-            if (lstrcmpiA(earlier.c_str(), name.c_str()) == 0)
-                return false;
-        names.push_back(name);
-    }
-    return true;
-}
-
 // Creates the empty file `path`, which must not exist yet: 0, or why not.
 DWORD CreateNewFile(const std::string& path)
 {
