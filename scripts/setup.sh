@@ -5,7 +5,7 @@ set -euo pipefail
 pkgs=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
       binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
       wine wine64 xvfb xauth locales fonts-wqy-microhei nginx googletest clang-format
-      openssl osslsigncode squid python3)
+      openssl osslsigncode squid python3 php-cgi)
 
 # The 32-bit build's tests run under 32-bit Wine.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -159,6 +159,17 @@ TEST_F(WholeProgram, UpdateWithTheMainProgramRunningThenCancel)
     DeleteFileA((log + ".1").c_str());
 }
 
+// A release published with the answers and the location block the release tool wrote
+// (release-server.sh): the installed 1.2.3.4 is offered the package and runs it.
+TEST_F(WholeProgram, UpdatesFromTheReleaseToolsAnswers)
+{
+    SetServerSetting(std::string("http://127.0.0.13/download/update_info.php") + '\0');
+    Launch({""});
+    EXPECT_TRUE(PumpUntil([&] { return ReadFileBytes(m_folder + "ran.log") == "setup.exe\n"; }));
+    Cancel();
+    EXPECT_TRUE(CleanedUp());
+}
+
 // A folder holds the copy's name in the installation and in the scratch place: the
 // user is told.
 TEST_F(WholeProgram, StartUpFailureIsTold)

@@ -33,6 +33,8 @@ cert b '/O=Vantorel Test/CN=Publisher B' ca "$signing"
 cert expired "$A" ca "$signing" -1
 cert no_usage "$A" ca 'keyUsage=critical,digitalSignature\n' # no usage named: the chain allows any
 cert lookalike "$A" lookalike_ca "$signing"
+cert tsa '/CN=Vantorel Test TSA' ca 'keyUsage=critical,digitalSignature\nextendedKeyUsage=critical,timeStamping\n'
+cat tsa.crt ca.crt >tsa-chain.crt
 # A renewal: the publisher's subject through a second intermediate of the same root.
 cert inter2 '/CN=Vantorel Test Intermediate 2' ca "$ca"
 cert renewed "$A" inter2 "$signing"
@@ -67,6 +69,10 @@ for v in 1_2_3_4 1_2_4_0 1_2_3_3 0_3_4_5 helper case second missing; do
   rm -f "../v$v.exe"
   osslsigncode sign -certs a.crt -key a.key -in "$bin/fake_$v.exe" -out "../v$v.exe" >/dev/null
 done
+# A's newer one with a timestamp (osslsigncode's own authority, trusted through the CA).
+rm -f ../timestamped.exe
+osslsigncode sign -certs a.crt -key a.key -TSA-certs tsa-chain.crt -TSA-key tsa.key -TSA-time "$(date +%s)" \
+  -in "$bin/fake_1_2_4_0.exe" -out ../timestamped.exe >/dev/null
 # One byte of code changed after signing.
 cp ../a.exe ../altered.exe
 printf '\x90' | dd of=../altered.exe bs=1 seek=1100 conv=notrunc status=none
