@@ -20,10 +20,7 @@ const DWORD kPollMs = 20;
 
 std::string LockName(const std::string& installFolder, const char* role)
 {
-    char name[64];
-    std::snprintf(name, sizeof name, "Local\\Module_Client_Updater.%08lx.%s",
-                  static_cast<unsigned long>(InstallationKey(installFolder)), role);
-    return name;
+    return "Local\\Module_Client_Updater." + HexText(InstallationKey(installFolder), 8) + "." + role;
 }
 
 bool Owned(DWORD wait)

@@ -3,6 +3,7 @@
 #include <winhttp.h>
 
 #include "engine/UpdateLog.h"
+#include "engine/VersionResource.h"
 #include "framework/UserText.h"
 
 #include <cstdio>
@@ -186,14 +187,10 @@ int CUpdateEngine::Init(HWND hNotifyWnd, const std::string& installFolder, const
         return 2;
     }
 
-    char query[16];
-    snprintf(query, sizeof query, "?v=%08lx", static_cast<unsigned long>(m_dwVersion));
-    m_strInfoUrl += query;
-    char version[48];
-    snprintf(version, sizeof version, "%u.%u.%u.%u", HIWORD(ms), LOWORD(ms), HIWORD(ls), LOWORD(ls));
-    LogEvent(
-        "set-up",
-        {{"installation", m_strInstallFolder}, {"version", version}, {"url", m_strInfoUrl, CLogFact::URL}});
+    m_strInfoUrl += "?v=" + HexText(m_dwVersion, 8);
+    LogEvent("set-up", {{"installation", m_strInstallFolder},
+                        {"version", VersionText(static_cast<ULONGLONG>(ms) << 32 | ls)},
+                        {"url", m_strInfoUrl, CLogFact::URL}});
 
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)

@@ -64,10 +64,8 @@ std::wstring Sanitised(const std::wstring& url)
 // The fact's text as the log holds it: UTF-8, on one line, quoted where it must be.
 std::string Formatted(const CLogFact& fact)
 {
-    char number[24];
-    std::snprintf(number, sizeof number, "%lld", fact.m_nNumber);
     std::wstring text = fact.m_kind == CLogFact::NUMBER
-                            ? Widen(number, CP_ACP)
+                            ? Widen(NumberText(fact.m_nNumber), CP_ACP)
                             : Widen(fact.m_pszText, fact.m_kind == CLogFact::USER_TEXT ? 936 : CP_ACP);
     if (fact.m_kind == CLogFact::URL)
         text = Sanitised(text);
@@ -137,10 +135,10 @@ void LogEvent(const char* event, std::initializer_list<CLogFact> facts)
         return;
     SYSTEMTIME now;
     GetLocalTime(&now);
-    char head[64];
-    std::snprintf(head, sizeof head, "%04u-%02u-%02u %02u:%02u:%02u %lu ", now.wYear, now.wMonth, now.wDay,
-                  now.wHour, now.wMinute, now.wSecond, static_cast<unsigned long>(GetCurrentProcessId()));
-    std::string line = std::string(head) + event;
+    std::string line = NumberText(now.wYear, 4) + "-" + NumberText(now.wMonth, 2) + "-"
+                       + NumberText(now.wDay, 2) + " " + NumberText(now.wHour, 2) + ":"
+                       + NumberText(now.wMinute, 2) + ":" + NumberText(now.wSecond, 2) + " "
+                       + NumberText(GetCurrentProcessId()) + " " + event;
     for (const CLogFact& fact : facts)
         line += std::string(" ") + fact.m_pszName + "=" + Formatted(fact);
     line += "\r\n";

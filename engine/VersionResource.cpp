@@ -1,9 +1,10 @@
 #include "engine/VersionResource.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <type_traits>
+
+#include "framework/UserText.h"
 
 namespace {
 
@@ -165,10 +166,9 @@ bool SameText(const std::wstring& a, const std::wstring& b)
 
 std::string VersionText(ULONGLONG version)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", static_cast<unsigned>(version >> 48 & 0xFFFF),
-                  static_cast<unsigned>(version >> 32 & 0xFFFF),
-                  static_cast<unsigned>(version >> 16 & 0xFFFF), static_cast<unsigned>(version & 0xFFFF));
+    std::string text;
+    for (int shift = 48; shift >= 0; shift -= 16)
+        text += NumberText(version >> shift & 0xFFFF) + (shift ? "." : "");
     return text;
 }
 

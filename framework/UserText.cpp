@@ -112,6 +112,27 @@ std::string WithoutFinalLineBreak(const std::string& text)
     return n >= 2 && text.compare(n - 2, 2, "\r\n") == 0 ? text.substr(0, n - 2) : text;
 }
 
+namespace {
+std::string Digits(unsigned long long n, unsigned base, int width)
+{
+    std::string digits;
+    for (; n || static_cast<int>(digits.size()) < width; n /= base)
+        digits.insert(digits.begin(), "0123456789abcdef"[n % base]);
+    return digits;
+}
+} // namespace
+
+std::string NumberText(long long n, int width)
+{
+    const unsigned long long magnitude = n < 0 ? 0 - static_cast<unsigned long long>(n) : n;
+    return (n < 0 ? "-" : "") + Digits(magnitude, 10, width);
+}
+
+std::string HexText(unsigned long long n, int width)
+{
+    return Digits(n, 16, width);
+}
+
 int DrawWindowText(HDC hDC, HWND hWnd, RECT* pRect, UINT nFormat)
 {
     if (!TextsNeedWideCalls()) {

@@ -36,5 +36,11 @@ BOOL UserTextOut(HDC hDC, int x, int y, const std::string& text);
 // The text without its final line break, as it is read out rather than painted.
 std::string WithoutFinalLineBreak(const std::string& text);
 
+// The decimal digits of n, a minus in front of a negative one, or the lower-case
+// hexadecimal digits of n; at least `width` digits, zeros in front. Texts are built with
+// these rather than the C library's formatting, which brings in all its printf.
+std::string NumberText(long long n, int width = 1);
+std::string HexText(unsigned long long n, int width = 1);
+
 // Draws a window's own text, read the way it was set.
 int DrawWindowText(HDC hDC, HWND hWnd, RECT* pRect, UINT nFormat);

@@ -1,10 +1,10 @@
 #include "framework/Wnd.h"
 
 #include "framework/GdiObjects.h"
+#include "framework/UserText.h"
 
 #include <commctrl.h>
 
-#include <cstdio>
 
 namespace {
 // One subclass id for all window objects; the reference data is the object.
@@ -49,12 +49,13 @@ CWnd* CWnd::FromHandle(HWND hWnd)
 
 std::string CWnd::RegisterWndClass(UINT nClassStyle, HCURSOR hCursor, HBRUSH hbrBackground, HICON hIcon)
 {
-    char name[96];
-    std::snprintf(name, sizeof name, "FwWnd:%x:%p:%p:%p", nClassStyle, static_cast<void*>(hCursor),
-                  static_cast<void*>(hbrBackground), static_cast<void*>(hIcon));
+    const std::string name = "FwWnd:" + HexText(nClassStyle) + ":"
+                             + HexText(reinterpret_cast<ULONG_PTR>(hCursor)) + ":"
+                             + HexText(reinterpret_cast<ULONG_PTR>(hbrBackground)) + ":"
+                             + HexText(reinterpret_cast<ULONG_PTR>(hIcon));
     HINSTANCE hInstance = ::GetModuleHandleA(nullptr);
     WNDCLASSA wc;
-    if (::GetClassInfoA(hInstance, name, &wc))
+    if (::GetClassInfoA(hInstance, name.c_str(), &wc))
         return name;
     wc = WNDCLASSA{};
     wc.style = nClassStyle;
@@ -63,8 +64,8 @@ std::string CWnd::RegisterWndClass(UINT nClassStyle, HCURSOR hCursor, HBRUSH hbr
     wc.hCursor = hCursor;
     wc.hbrBackground = hbrBackground;
     wc.hIcon = hIcon;
-    wc.lpszClassName = name;
-    return ::RegisterClassA(&wc) ? std::string(name) : std::string();
+    wc.lpszClassName = name.c_str();
+    return ::RegisterClassA(&wc) ? name : std::string();
 }
 
 BOOL CWnd::CreateEx(DWORD dwExStyle, const char* pszClassName, const char* pszWindowName, DWORD dwStyle,

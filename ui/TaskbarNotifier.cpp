@@ -435,23 +435,18 @@ BOOL CTaskbarNotifier::OnEraseBkgnd(HDC hDC)
 
 std::string CTaskbarNotifier::TitleText() const
 {
-    char text[256];
-    std::snprintf(text, sizeof text, "Vantorel 程序升级程序(v%s)", m_strVersion.c_str());
-    return text;
+    return "Vantorel 程序升级程序(v" + m_strVersion + ")";
 }
 
 std::string CTaskbarNotifier::CountsText() const
 {
-    char text[64];
-    std::snprintf(text, sizeof text, "接收:%d / 总量:%d", m_nReceived, m_nTotal);
-    return text;
+    return "接收:" + NumberText(m_nReceived) + " / 总量:" + NumberText(m_nTotal);
 }
 
 std::string CTaskbarNotifier::PercentText() const
 {
-    char text[16];
-    std::snprintf(text, sizeof text, "%d%%", static_cast<int>(m_nReceived * 100.0 / m_nTotal + 0.5));
-    return text;
+    // Rounded half up, in whole numbers: 2r/t percent halves, plus one, halved.
+    return NumberText((200LL * m_nReceived + m_nTotal) / (2LL * m_nTotal)) + "%";
 }
 
 int CTaskbarNotifier::BarWidth(int nWidth) const

@@ -202,11 +202,9 @@ void CUpdaterDlg::OnDownloadFailed(LPARAM lResult)
                               : lResult == DOWNLOAD_TRANSFER ? "链接或数据传输过程中超时，下载失败。\r\n"
                               : lResult == DOWNLOAD_CANCELLED ? "升级被取消。\r\n"
                                                               : nullptr;
-    char text[200];
-    if (!fixed)
-        std::snprintf(text, sizeof text, "链接服务器时发生错误，错误代码%d，下载失败。\r\n",
-                      static_cast<int>(lResult));
-    ShowStatus(fixed ? fixed : text);
+    ShowStatus(fixed ? std::string(fixed)
+                     : "链接服务器时发生错误，错误代码" + NumberText(static_cast<int>(lResult))
+                           + "，下载失败。\r\n");
 }
 
 void CUpdaterDlg::OnStatus(UINT message, WPARAM wParam, LPARAM lParam)

@@ -64,6 +64,7 @@ TEST(UpdateLog, FactsAsWritten)
         {{"v", "two\r\nlines"}, "v=\"two  lines\""},
         {{"v", "a.exe\" result=200 x=\"\\"}, "v=\"a.exe\\\" result=200 x=\\\"\\\\\""},
         {{"v", fur}, "v=f\xc3\xbcr!"},
+        {{"v", -3LL}, "v=-3"},
         {{"v", "\xcd\xf2", CLogFact::USER_TEXT}, "v=\xe4\xb8\x87"},
         {{"u", "http://u:p@ss@h/x?token=abc&x?v=01020003#t", CLogFact::URL},
          "u=http://h/x?token=*&x?v=01020003#*"},
