@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "framework/SystemLibrary.h"
 #include "engine/VersionResource.h"
@@ -37,10 +38,23 @@ struct CTrustApi {
         CertVerifyCertificateChainPolicy = SystemFunction<decltype(&::CertVerifyCertificateChainPolicy)>(
             crypt32, "CertVerifyCertificateChainPolicy");
         CertNameToStrA = SystemFunction<decltype(&::CertNameToStrA)>(crypt32, "CertNameToStrA");
+        CryptMsgOpenToDecode =
+            SystemFunction<decltype(&::CryptMsgOpenToDecode)>(crypt32, "CryptMsgOpenToDecode");
+        CryptMsgUpdate = SystemFunction<decltype(&::CryptMsgUpdate)>(crypt32, "CryptMsgUpdate");
+        CryptMsgControl = SystemFunction<decltype(&::CryptMsgControl)>(crypt32, "CryptMsgControl");
+        CertOpenStore = SystemFunction<decltype(&::CertOpenStore)>(crypt32, "CertOpenStore");
+        CertGetCertificateChain =
+            SystemFunction<decltype(&::CertGetCertificateChain)>(crypt32, "CertGetCertificateChain");
+        CertFreeCertificateChain =
+            SystemFunction<decltype(&::CertFreeCertificateChain)>(crypt32, "CertFreeCertificateChain");
+        CryptStringToBinaryA =
+            SystemFunction<decltype(&::CryptStringToBinaryA)>(crypt32, "CryptStringToBinaryA");
         m_bLoaded = WinVerifyTrust && WTHelperProvDataFromStateData && WTHelperGetProvSignerFromChain
                     && CryptQueryObject && CryptMsgGetParam && CryptMsgClose && CertFindCertificateInStore
                     && CertFreeCertificateContext && CertCloseStore && CertGetEnhancedKeyUsage
-                    && CertVerifyCertificateChainPolicy && CertNameToStrA;
+                    && CertVerifyCertificateChainPolicy && CertNameToStrA && CryptMsgOpenToDecode
+                    && CryptMsgUpdate && CryptMsgControl && CertOpenStore && CertGetCertificateChain
+                    && CertFreeCertificateChain && CryptStringToBinaryA;
     }
     bool Loaded() const { return m_bLoaded; }
 
@@ -56,6 +70,13 @@ struct CTrustApi {
     decltype(&::CertGetEnhancedKeyUsage) CertGetEnhancedKeyUsage;
     decltype(&::CertVerifyCertificateChainPolicy) CertVerifyCertificateChainPolicy;
     decltype(&::CertNameToStrA) CertNameToStrA;
+    decltype(&::CryptMsgOpenToDecode) CryptMsgOpenToDecode;
+    decltype(&::CryptMsgUpdate) CryptMsgUpdate;
+    decltype(&::CryptMsgControl) CryptMsgControl;
+    decltype(&::CertOpenStore) CertOpenStore;
+    decltype(&::CertGetCertificateChain) CertGetCertificateChain;
+    decltype(&::CertFreeCertificateChain) CertFreeCertificateChain;
+    decltype(&::CryptStringToBinaryA) CryptStringToBinaryA;
 
 private:
     bool m_bLoaded;
@@ -81,6 +102,21 @@ bool NamesCodeSigning(PCCERT_CONTEXT pCert)
         if (strcmp(pUsage->rgpszUsageIdentifier[i], szOID_PKIX_KP_CODE_SIGNING) == 0)
             return true;
     return false;
+}
+
+// The one signer check of everything the server sends, packages and answers: a chain that
+// ends at a trusted root for code signing, with no error besides an unknown revocation
+// status, and a signer certificate that itself names code signing.
+bool SoundChain(PCCERT_CHAIN_CONTEXT pChain, PCCERT_CONTEXT pSigner)
+{
+    CERT_CHAIN_POLICY_PARA policy = {};
+    policy.cbSize = sizeof policy;
+    CERT_CHAIN_POLICY_STATUS status = {};
+    status.cbSize = sizeof status;
+    const DWORD tolerated = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+    return Api().CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, pChain, &policy, &status)
+           && status.dwError == 0 && (pChain->TrustStatus.dwErrorStatus & ~tolerated) == 0
+           && NamesCodeSigning(pSigner);
 }
 
 // One Authenticode verification as the system makes it (no user interface, no
@@ -130,17 +166,9 @@ public:
         if (!pSgnr || !pSgnr->pChainContext || pSgnr->csCertChain == 0 || !pSgnr->pasCertChain
             || !pSgnr->pasCertChain[0].pCert)
             return CPackageVerdict::BadSignature;
-        const PCCERT_CHAIN_CONTEXT pChain = pSgnr->pChainContext;
-        CERT_CHAIN_POLICY_PARA policy = {};
-        policy.cbSize = sizeof policy;
-        CERT_CHAIN_POLICY_STATUS status = {};
-        status.cbSize = sizeof status;
-        const DWORD tolerated = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
         pSigner = pSgnr->pasCertChain[0].pCert;
-        const bool bSound =
-            Api().CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, pChain, &policy, &status)
-            && status.dwError == 0 && (pChain->TrustStatus.dwErrorStatus & ~tolerated) == 0;
-        return bSound && NamesCodeSigning(pSigner) ? CPackageVerdict::Admitted : CPackageVerdict::Untrusted;
+        return SoundChain(pSgnr->pChainContext, pSigner) ? CPackageVerdict::Admitted
+                                                         : CPackageVerdict::Untrusted;
     }
 
 private:
@@ -241,7 +269,14 @@ CPackageTrust::CPackageTrust(const std::string& mainProgram)
         if (ReadVersionResource(file, resource) == FileRead::Found) {
             m_products = ProductNames(resource);
             m_nVersion = resource.m_nProductVersion;
+            for (const std::wstring& value : resource.Values(L"UpdateInfoSigned"))
+                m_bAnswersSigned = m_bAnswersSigned || value == L"1";
         }
+        // The main program's word counts where its own signature holds.
+        PCCERT_CONTEXT pSigner = nullptr;
+        m_bAnswersSigned =
+            m_bAnswersSigned
+            && CVerification(Widen(mainProgram, CP_ACP), file).Signer(pSigner) == CPackageVerdict::Admitted;
     }
 }
 
@@ -301,5 +336,165 @@ CPackageVerdict CPackageTrust::Judge(const std::string& package, CHandle& lock) 
     }
     verdict.m_version =
         resource.m_nProductVersion >= m_nVersion ? CPackageVerdict::NotOlder : CPackageVerdict::Older;
+    return verdict;
+}
+
+namespace {
+
+// A message's parameter, empty when it has none.
+std::vector<BYTE> MessageParam(HCRYPTMSG hMsg, DWORD type)
+{
+    DWORD size = 0;
+    std::vector<BYTE> bytes;
+    if (Api().CryptMsgGetParam(hMsg, type, 0, nullptr, &size) && size != 0) {
+        bytes.resize(size);
+        if (!Api().CryptMsgGetParam(hMsg, type, 0, bytes.data(), &size))
+            bytes.clear();
+    }
+    return bytes;
+}
+
+// Why a detached signature (base64) of `content` is not the publisher's, or null when it
+// is. An empty `subject` takes any publisher's.
+const char* AnswerSignatureFault(const std::string& base64, const std::string& content,
+                                 const std::vector<BYTE>& subject)
+{
+    DWORD size = 0;
+    const DWORD length = static_cast<DWORD>(base64.size());
+    std::vector<BYTE> der;
+    if (!Api().CryptStringToBinaryA(base64.c_str(), length, CRYPT_STRING_BASE64, nullptr, &size, nullptr,
+                                    nullptr)
+        || size == 0
+        || (der.resize(size), !Api().CryptStringToBinaryA(base64.c_str(), length, CRYPT_STRING_BASE64,
+                                                          der.data(), &size, nullptr, nullptr)))
+        return "signature not base64";
+    const DWORD encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+    const std::unique_ptr<void, void (*)(HCRYPTMSG)> msg(
+        Api().CryptMsgOpenToDecode(encoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr),
+        [](HCRYPTMSG h) { Api().CryptMsgClose(h); });
+    if (!msg || !Api().CryptMsgUpdate(msg.get(), der.data(), size, TRUE)
+        || !Api().CryptMsgUpdate(msg.get(), reinterpret_cast<const BYTE*>(content.data()),
+                                 static_cast<DWORD>(content.size()), TRUE))
+        return "signature unreadable";
+    const std::unique_ptr<void, void (*)(HCERTSTORE)> store(
+        Api().CertOpenStore(CERT_STORE_PROV_MSG, encoding, 0, 0, msg.get()),
+        [](HCERTSTORE h) { Api().CertCloseStore(h, 0); });
+    std::vector<BYTE> info = MessageParam(msg.get(), CMSG_SIGNER_CERT_INFO_PARAM);
+    const std::unique_ptr<const CERT_CONTEXT, void (*)(PCCERT_CONTEXT)> cert(
+        store && !info.empty() ? Api().CertFindCertificateInStore(
+            store.get(), encoding, 0, CERT_FIND_SUBJECT_CERT, info.data(), nullptr)
+                               : nullptr,
+        [](PCCERT_CONTEXT p) { Api().CertFreeCertificateContext(p); });
+    if (!cert || !Api().CryptMsgControl(msg.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE, cert->pCertInfo))
+        return "signature does not verify";
+    // The signature covers the signed attributes; their digest of the content must be the
+    // content's. Windows compares them in the verification, Wine does not.
+    const std::vector<BYTE> computed = MessageParam(msg.get(), CMSG_COMPUTED_HASH_PARAM);
+    const std::vector<BYTE> attributes = MessageParam(msg.get(), CMSG_SIGNER_AUTH_ATTR_PARAM);
+    if (!attributes.empty()) {
+        const auto* pAttributes = reinterpret_cast<const CRYPT_ATTRIBUTES*>(attributes.data());
+        bool bSame = false;
+        for (DWORD i = 0; i < pAttributes->cAttr; ++i) {
+            const CRYPT_ATTRIBUTE& a = pAttributes->rgAttr[i];
+            const BYTE* p = a.cValue ? a.rgValue[0].pbData : nullptr; // an encoded OCTET STRING
+            if (!strcmp(a.pszObjId, szOID_RSA_messageDigest) && p
+                && a.rgValue[0].cbData == computed.size() + 2 && p[0] == 0x04 && p[1] == computed.size()
+                && !memcmp(p + 2, computed.data(), computed.size()))
+                bSame = true;
+        }
+        if (!bSame)
+            return "signed digest differs from the answer's";
+    }
+    CERT_CHAIN_PARA para = {};
+    para.cbSize = sizeof para;
+    PCCERT_CHAIN_CONTEXT pChain = nullptr;
+    const bool bSound =
+        Api().CertGetCertificateChain(nullptr, cert.get(), nullptr, store.get(), &para, 0, nullptr, &pChain)
+        && SoundChain(pChain, cert.get());
+    if (pChain)
+        Api().CertFreeCertificateChain(pChain);
+    if (!bSound)
+        return "signer not trusted for code signing";
+    const CERT_NAME_BLOB& name = cert->pCertInfo->Subject;
+    if (!subject.empty() && std::vector<BYTE>(name.pbData, name.pbData + name.cbData) != subject)
+        return "signed by another publisher";
+    return nullptr;
+}
+
+// `digits` decimal or hexadecimal digits at `at`, or false.
+bool ReadDigits(const std::string& text, size_t at, size_t digits, unsigned base, DWORD& value)
+{
+    value = 0;
+    for (size_t i = 0; i < digits; ++i) {
+        const char c = at + i < text.size() ? text[at + i] : '\0';
+        const char* p = strchr("0123456789abcdef", c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
+        if (!c || !p || static_cast<unsigned>(p - "0123456789abcdef") >= base)
+            return false;
+        value = value * base + static_cast<DWORD>(p - "0123456789abcdef");
+    }
+    return true;
+}
+
+// Days since 1601 of a day, or -1.
+LONGLONG DayNumber(WORD year, WORD month, WORD day)
+{
+    SYSTEMTIME time = {};
+    time.wYear = year;
+    time.wMonth = month;
+    time.wDay = day;
+    FILETIME file;
+    if (!SystemTimeToFileTime(&time, &file))
+        return -1;
+    return static_cast<LONGLONG>((static_cast<ULONGLONG>(file.dwHighDateTime) << 32 | file.dwLowDateTime)
+                                 / 864000000000ULL);
+}
+
+} // namespace
+
+CAnswerVerdict CPackageTrust::JudgeAnswer(const std::string& path, DWORD query, const SYSTEMTIME& today) const
+{
+    CAnswerVerdict verdict;
+    std::string bytes;
+    {
+        const CHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        char buffer[4096];
+        for (DWORD n = 0; ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n;)
+            bytes.append(buffer, n);
+    }
+    const size_t lineEnd = bytes.find('\n');
+    const std::string kSignature = "signature: ";
+    if (bytes.compare(0, kSignature.size(), kSignature) != 0 || lineEnd == std::string::npos) {
+        verdict.m_kind = m_bAnswersSigned ? CAnswerVerdict::Refused : CAnswerVerdict::Unsigned;
+        verdict.m_pszWhy = m_bAnswersSigned ? "not signed, and the installation requires it" : "";
+        return verdict;
+    }
+    const std::string content = bytes.substr(lineEnd + 1);
+    std::string range = content.substr(0, content.find('\n'));
+    if (!range.empty() && range.back() == '\r')
+        range.pop_back();
+    DWORD from = 0, to = 0, year = 0, month = 0, day = 0;
+    if (m_bSigned && m_subject.empty())
+        verdict.m_pszWhy = "the installation's publisher cannot be read";
+    else if (const char* fault = AnswerSignatureFault(
+                 bytes.substr(kSignature.size(), lineEnd - kSignature.size()), content, m_subject))
+        verdict.m_pszWhy = fault;
+    else if (range.compare(0, 6, "for v=") != 0 || !ReadDigits(range, 6, 8, 16, from) || range[14] != '-'
+             || !ReadDigits(range, 15, 8, 16, to)
+             || (range.size() != 23
+                 && (range.size() != 40 || range.compare(23, 7, " until ") != 0
+                     || !ReadDigits(range, 30, 4, 10, year) || range[34] != '-'
+                     || !ReadDigits(range, 35, 2, 10, month) || range[37] != '-'
+                     || !ReadDigits(range, 38, 2, 10, day)
+                     || DayNumber(WORD(year), WORD(month), WORD(day)) < 0)))
+        verdict.m_pszWhy = "no line saying what it is for";
+    else if (query < from || query > to)
+        verdict.m_pszWhy = "for other versions";
+    else if (range.size() == 40
+             && DayNumber(today.wYear, today.wMonth, today.wDay)
+                    > DayNumber(WORD(year), WORD(month), WORD(day)) + 1)
+        verdict.m_pszWhy = "past its last day";
+    else
+        verdict.m_kind = CAnswerVerdict::Signed;
     return verdict;
 }

@@ -4,7 +4,9 @@
 // at all lets every package run; one that cannot be read lets none. Among the publisher's
 // packages, one naming the main program's product in its version resource must carry at
 // least the main program's product version: an older installer the publisher once signed
-// (a rollback to a known hole) is refused. The updater and the release tool both ask
+// (a rollback to a known hole) is refused. The server's answer (the update-info file) may
+// carry the same publisher's signature, which is then checked with the same signer check;
+// a main program that says so requires it. The updater and the release tool both ask
 // here. Lives on the thread that made it.
 #pragma once
 
@@ -53,6 +55,17 @@ struct CPackageVerdict {
     bool Runs() const { return (m_publisher == NotChecked || m_publisher == Admitted) && m_version != Older; }
 };
 
+// What the checks say of the server's answer.
+struct CAnswerVerdict {
+    enum Kind {
+        Unsigned, // read as ever
+        Signed,   // by the installation's publisher, for this version, in time
+        Refused   // `m_pszWhy`
+    };
+    Kind m_kind = Refused;
+    const char* m_pszWhy = "";
+};
+
 class CPackageTrust {
 public:
     // Reads the publisher from the main program's signature, if it carries one, and then
@@ -70,12 +83,22 @@ public:
     ULONGLONG ProductVersion() const { return m_nVersion; }
     // Whether the version rule applies: the main program names its product.
     bool JudgesVersions() const { return !m_products.empty(); }
+    // Whether the main program requires signed answers: its version resource says
+    // UpdateInfoSigned=1 in a string table, and its own signature checks out.
+    bool RequiresSignedAnswers() const { return m_bAnswersSigned; }
+
+    // Judges the answer at `path`, asked with the version query `query` on `today` (UTC).
+    // One whose first line begins "signature: " must carry a valid detached signature of
+    // the rest of the file by this publisher, whose second line, "for v=<from>-<to>" and
+    // maybe " until <YYYY-MM-DD>", covers the query and today (a day of grace for clocks).
+    CAnswerVerdict JudgeAnswer(const std::string& path, DWORD query, const SYSTEMTIME& today) const;
 
 private:
     bool m_bSigned = false;
     std::vector<BYTE> m_subject;          // the signer certificate's encoded subject
     std::vector<std::wstring> m_products; // its product names, trimmed; none: no version rule
     ULONGLONG m_nVersion = 0;             // the product version's four parts, first part highest
+    bool m_bAnswersSigned = false;
 };
 
 // What a program's embedded signature says of its signer, as written (not verified):

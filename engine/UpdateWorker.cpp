@@ -152,9 +152,23 @@ DWORD RunUpdate(CUpdateEngine& engine, bool& inPackagePhase)
     }
 
     const std::string infoPath = folder.Path() + "\\update_info";
+    const CPackageTrust trust(engine.m_strInstallFolder + "Vantorel.exe");
     post(UM_INFO_STATE, 0, 0);
-    const int infoResult =
+    int infoResult =
         engine.HttpDownload(engine.m_strInfoUrl.c_str(), infoPath.c_str(), true, kMaxUpdateInfoSize);
+    if (infoResult == DOWNLOAD_OK) {
+        // Checked before anything in it is read: an answer the check refuses is a failed
+        // download, as a refused certificate is.
+        SYSTEMTIME today;
+        GetSystemTime(&today);
+        const CAnswerVerdict answer = trust.JudgeAnswer(infoPath, engine.m_dwVersion, today);
+        static const char* const kKinds[] = {"unsigned", "signed", "refused"};
+        LogEvent("answer", {{"signature", kKinds[answer.m_kind]}, {"why", answer.m_pszWhy}});
+        if (answer.m_kind == CAnswerVerdict::Refused) {
+            DeleteFileA(infoPath.c_str());
+            infoResult = DOWNLOAD_FAILED;
+        }
+    }
     if (infoResult != DOWNLOAD_OK) {
         // The folder stays as the download left it; the next run clears it.
         post(UM_INFO_STATE, 20, infoResult);
@@ -205,7 +219,6 @@ DWORD RunUpdate(CUpdateEngine& engine, bool& inPackagePhase)
         post(UM_PACKAGE_STATE, 10, 0);
     }
 
-    const CPackageTrust trust(engine.m_strInstallFolder + "Vantorel.exe");
     if (trust.Checks() && !trust.JudgesVersions())
         LogEvent("version-rule-off", {{"reason", "the main program names no product"}});
     locks.resize(files.size());
