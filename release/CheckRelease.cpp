@@ -4,6 +4,7 @@
 #include "release/ReleaseTool.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "engine/Handle.h"
 #include "engine/PackageTrust.h"
@@ -87,7 +88,12 @@ int CheckRelease(const std::vector<std::string>& args)
     std::vector<CProgram> installed, packages;
     CProgram next;
     bool bNext = false;
+    std::string answers; // the folder `answers` wrote
     for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--answers" && i + 1 < args.size()) {
+            answers = args[++i];
+            continue;
+        }
         const bool bOption = args[i] == "--installed" || args[i] == "--next-main";
         if (bOption && i + 1 == args.size())
             return Usage(args[i] + " needs a file");
@@ -109,12 +115,29 @@ int CheckRelease(const std::vector<std::string>& args)
     if (installed.empty() || packages.empty())
         return Usage("check needs an installed main program and a package");
 
+    // Signed answers: every one the tool wrote there begins with its signature.
+    bool bSignedAnswers = !answers.empty();
+    for (const char* name : {"latest.txt", "too_old.txt", "update.txt"}) {
+        char head[12] = "";
+        std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen((answers + "\\answers\\" + name).c_str(), "rb"),
+                                                   std::fclose);
+        bSignedAnswers =
+            bSignedAnswers
+            && (!file || (std::fread(head, 1, 11, file.get()) == 11 && std::string(head) == "signature: "));
+    }
     bool bAllRun = true;
+    std::vector<std::string> unsigned_;
     for (const CProgram& main : installed) {
         const CPackageTrust trust(main.m_strPath);
         for (const CProgram& package : packages)
             bAllRun = Judge(trust, main, package) && bAllRun;
+        if (trust.RequiresSignedAnswers() && !bSignedAnswers)
+            unsigned_.push_back(main.m_strName + " " + main.VersionName());
     }
+    for (const std::string& main : unsigned_)
+        std::printf(
+            "WARNING %s: requires signed answers, and %s: every copy fails its check (answers --sign)\n",
+            main.c_str(), answers.empty() ? "none were given (--answers)" : "those given are not signed");
 
     std::vector<const CProgram*> queried; // one installed program for each version query
     for (const CProgram& main : installed) {

@@ -4,12 +4,16 @@
 // reader before anything is written: what the tool writes, the updater takes as written.
 #include "release/ReleaseTool.h"
 
+#include <wincrypt.h>
+
 #include <cstdio>
 #include <memory>
 
 #include "engine/UpdateEngine.h"
 #include "engine/UpdateInfo.h"
 #include "engine/VersionResource.h"
+
+#include <cstdlib>
 
 namespace {
 
@@ -76,6 +80,128 @@ bool CouldBeShortName(const std::string& alias, const std::string& name)
            && cleaned.compare(0, std::min<size_t>(tilde, 2), a, 0, std::min<size_t>(tilde, 2)) == 0;
 }
 
+// Signs answers with the publisher's certificate and key from a .pfx file, through the
+// system's own signing: the key is used in memory, and nothing is stored.
+class CAnswerSigner {
+public:
+    CAnswerSigner() = default;
+    CAnswerSigner(const CAnswerSigner&) = delete;
+    CAnswerSigner& operator=(const CAnswerSigner&) = delete;
+    ~CAnswerSigner()
+    {
+        for (PCCERT_CONTEXT p : m_certs)
+            CertFreeCertificateContext(p);
+        if (m_hStore)
+            CertCloseStore(m_hStore, 0);
+    }
+    // Why the file cannot sign, or null.
+    const char* Open(const std::string& pfx, const std::string& password)
+    {
+        std::string bytes;
+        {
+            std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(pfx.c_str(), "rb"), std::fclose);
+            char buffer[4096];
+            for (size_t n; file && (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;)
+                bytes.append(buffer, n);
+        }
+        CRYPT_DATA_BLOB blob = {static_cast<DWORD>(bytes.size()), reinterpret_cast<BYTE*>(&bytes[0])};
+        const std::wstring widePassword(password.begin(), password.end());
+        m_hStore = bytes.empty() ? nullptr
+                                 : PFXImportCertStore(&blob, widePassword.c_str(),
+                                                      CRYPT_EXPORTABLE | PKCS12_NO_PERSIST_KEY);
+        if (!m_hStore)
+            return "cannot read the certificate file (or its password is another)";
+        // All of its certificates go with each signature: the copies need the
+        // intermediates to build the signer's chain.
+        for (PCCERT_CONTEXT p = nullptr; (p = CertEnumCertificatesInStore(m_hStore, p)) != nullptr;) {
+            m_certs.push_back(CertDuplicateCertificateContext(p));
+            DWORD size = 0;
+            if (!m_pSigner
+                && (CertGetCertificateContextProperty(p, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)
+                    || CertGetCertificateContextProperty(p, CERT_KEY_CONTEXT_PROP_ID, nullptr, &size)
+                    || CertGetCertificateContextProperty(p, CERT_NCRYPT_KEY_HANDLE_PROP_ID, nullptr, &size)))
+                m_pSigner = m_certs.back();
+        }
+        return m_pSigner ? nullptr : "the certificate file holds no key";
+    }
+    // A detached signature of `content` (SHA-256), in base64 on one line; empty on failure.
+    std::string Sign(const std::string& content) const
+    {
+        CRYPT_SIGN_MESSAGE_PARA para = {};
+        para.cbSize = sizeof para;
+        para.dwMsgEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+        para.pSigningCert = m_pSigner;
+        para.HashAlgorithm.pszObjId = const_cast<char*>(szOID_NIST_sha256);
+        para.cMsgCert = static_cast<DWORD>(m_certs.size());
+        para.rgpMsgCert = const_cast<PCCERT_CONTEXT*>(m_certs.data());
+        const BYTE* pContent = reinterpret_cast<const BYTE*>(content.data());
+        DWORD contentSize = static_cast<DWORD>(content.size()), size = 0, chars = 0;
+        std::vector<BYTE> der;
+        if (!CryptSignMessage(&para, TRUE, 1, &pContent, &contentSize, nullptr, &size)
+            && GetLastError() == static_cast<DWORD>(NTE_BAD_ALGID) && MoveKeyToAesProvider())
+            size = 0;
+        if (!CryptSignMessage(&para, TRUE, 1, &pContent, &contentSize, nullptr, &size)
+            || (der.resize(size),
+                !CryptSignMessage(&para, TRUE, 1, &pContent, &contentSize, der.data(), &size)))
+            return std::string();
+        const DWORD kFlags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
+        std::string text;
+        if (!CryptBinaryToStringA(der.data(), size, kFlags, nullptr, &chars)
+            || (text.resize(chars), !CryptBinaryToStringA(der.data(), size, kFlags, &text[0], &chars)))
+            return std::string();
+        text.resize(chars);
+        return text;
+    }
+
+private:
+    // A key the file put in a provider without SHA-256 (the older RSA providers, which
+    // Wine gives it) moves to one with it, in memory only.
+    bool MoveKeyToAesProvider() const
+    {
+        HCRYPTPROV hOld = 0;
+        DWORD spec = 0;
+        BOOL bFree = FALSE;
+        HCRYPTKEY hKey = 0;
+        DWORD size = 0;
+        std::vector<BYTE> blob;
+        // A key the import left in memory is the certificate's key context.
+        CERT_KEY_CONTEXT held = {};
+        DWORD heldSize = sizeof held;
+        if (CertGetCertificateContextProperty(m_pSigner, CERT_KEY_CONTEXT_PROP_ID, &held, &heldSize)) {
+            hOld = held.hCryptProv;
+            spec = held.dwKeySpec;
+        }
+        const bool bExported =
+            (hOld || CryptAcquireCertificatePrivateKey(m_pSigner, 0, nullptr, &hOld, &spec, &bFree))
+            && CryptGetUserKey(hOld, spec, &hKey)
+            && CryptExportKey(hKey, 0, PRIVATEKEYBLOB, 0, nullptr, &size)
+            && (blob.resize(size), CryptExportKey(hKey, 0, PRIVATEKEYBLOB, 0, blob.data(), &size));
+        if (hKey)
+            CryptDestroyKey(hKey);
+        if (bFree)
+            CryptReleaseContext(hOld, 0);
+        HCRYPTPROV hAes = 0;
+        HCRYPTKEY hNew = 0;
+        CERT_KEY_CONTEXT context = {sizeof context, {0}, spec};
+        const bool bMoved =
+            bExported
+            && CryptAcquireContextW(&hAes, nullptr, MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)
+            && CryptImportKey(hAes, blob.data(), size, 0, 0, &hNew)
+            && (context.hCryptProv = hAes,
+                CertSetCertificateContextProperty(m_pSigner, CERT_KEY_CONTEXT_PROP_ID, 0, &context));
+        SecureZeroMemory(blob.data(), blob.size());
+        if (hNew)
+            CryptDestroyKey(hNew);
+        if (!bMoved && hAes)
+            CryptReleaseContext(hAes, 0);
+        return bMoved; // the certificate's property now holds the provider
+    }
+
+    HCERTSTORE m_hStore = nullptr;
+    PCCERT_CONTEXT m_pSigner = nullptr;
+    std::vector<PCCERT_CONTEXT> m_certs;
+};
+
 bool SaveFile(const std::string& path, const std::string& bytes)
 {
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
@@ -83,27 +209,38 @@ bool SaveFile(const std::string& path, const std::string& bytes)
            && std::fclose(file.release()) == 0;
 }
 
-std::string AnswerText(const CAnswer& answer, ULONGLONG current, const std::vector<std::string>& urls)
+// The answer's file: three free lines, the verdict and the URLs. Signed, its first line
+// is the signature of the rest, and the second says what it is for: the version queries,
+// and the last day (`until`, empty: none).
+std::string AnswerText(const CAnswer& answer, ULONGLONG current, const std::vector<std::string>& urls,
+                       const CAnswerSigner* pSigner = nullptr, const std::string& until = std::string())
 {
-    std::string text = "Vantorel update answer\nfor v=" + Hex(answer.m_dwFrom) + "-" + Hex(answer.m_dwTo)
-                       + "\nVantorel " + VersionText(current) + "\n" + answer.m_pszKeyword + "\n";
+    std::string text = "for v=" + Hex(answer.m_dwFrom) + "-" + Hex(answer.m_dwTo)
+                       + (until.empty() ? "" : " until " + until) + "\nVantorel " + VersionText(current)
+                       + "\n" + answer.m_pszKeyword + "\n";
     if (std::string(answer.m_pszKeyword) == "update_files:")
         for (const std::string& url : urls)
             text += url + "\n";
-    return text;
+    if (!pSigner)
+        return "Vantorel update answer\n" + text;
+    const std::string signature = pSigner->Sign(text);
+    return signature.empty() ? std::string() : "signature: " + signature + "\n" + text;
 }
 
 } // namespace
 
 int WriteServerAnswers(const std::vector<std::string>& args)
 {
-    std::string current, oldest, out;
+    std::string current, oldest, out, pfx, password, validDays;
     std::vector<std::string> urls;
     for (size_t i = 0; i < args.size(); ++i) {
-        std::string* const value = args[i] == "--current"  ? &current
-                                   : args[i] == "--oldest" ? &oldest
-                                   : args[i] == "--out"    ? &out
-                                                           : nullptr;
+        std::string* const value = args[i] == "--current"      ? &current
+                                   : args[i] == "--oldest"     ? &oldest
+                                   : args[i] == "--out"        ? &out
+                                   : args[i] == "--sign"       ? &pfx
+                                   : args[i] == "--password"   ? &password
+                                   : args[i] == "--valid-days" ? &validDays
+                                                               : nullptr;
         if (value && i + 1 == args.size())
             return Usage(args[i] + " needs a value");
         if (!value && args[i].compare(0, 2, "--") == 0)
@@ -123,6 +260,30 @@ int WriteServerAnswers(const std::vector<std::string>& args)
         return Usage("--oldest is above --current");
     if (out.empty() || urls.empty())
         return Usage("answers needs --out and a package URL");
+    char* end = nullptr;
+    const unsigned long days = std::strtoul(validDays.c_str(), &end, 10);
+    if (!validDays.empty()
+        && (validDays[0] < '0' || validDays[0] > '9' || *end || days > 3650 || pfx.empty()))
+        return Usage("--valid-days needs --sign and a number of days up to 3650");
+    CAnswerSigner signer;
+    if (!pfx.empty())
+        if (const char* why = signer.Open(pfx, password)) {
+            std::fprintf(stderr, "%s: %s\n", pfx.c_str(), why);
+            return 2;
+        }
+    // The last day, in UTC, on which the signed answers may be used.
+    std::string until;
+    if (!validDays.empty()) {
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        ULARGE_INTEGER t = {{now.dwLowDateTime, now.dwHighDateTime}};
+        t.QuadPart += days * 864000000000ULL;
+        const FILETIME last = {t.LowPart, t.HighPart};
+        SYSTEMTIME day;
+        FileTimeToSystemTime(&last, &day);
+        until = std::to_string(day.wYear) + (day.wMonth < 10 ? "-0" : "-") + std::to_string(day.wMonth)
+                + (day.wDay < 10 ? "-0" : "-") + std::to_string(day.wDay);
+    }
 
     // Refused as the updater refuses them: any one fails the whole list.
     std::vector<std::string> names;
@@ -164,11 +325,15 @@ int WriteServerAnswers(const std::vector<std::string>& args)
 
     CreateDirectoryA(out.c_str(), nullptr);
     CreateDirectoryA(folder.c_str(), nullptr);
-    for (const CAnswer& answer : answers)
-        if (!SaveFile(folder + answer.m_pszName, AnswerText(answer, currentVersion, urls))) {
-            std::fprintf(stderr, "cannot write %s%s\n", folder.c_str(), answer.m_pszName);
+    for (const CAnswer& answer : answers) {
+        const std::string text =
+            AnswerText(answer, currentVersion, urls, pfx.empty() ? nullptr : &signer, until);
+        if (text.empty() || !SaveFile(folder + answer.m_pszName, text)) {
+            std::fprintf(stderr, "cannot %s %s%s\n", text.empty() ? "sign" : "write", folder.c_str(),
+                         answer.m_pszName);
             return 2;
         }
+    }
     const std::string head = "# The update server's answers for Vantorel " + VersionText(currentVersion)
                              + ", made by Module_Client_Updater_Release.\n";
     const std::string tooOld = oldestQuery ? "    if ($arg_v ~* \"^(" + Pattern(oldestQuery, false)

@@ -159,10 +159,13 @@ TEST_F(WholeProgram, UpdateWithTheMainProgramRunningThenCancel)
     DeleteFileA((log + ".1").c_str());
 }
 
-// A release published with the answers and the location block the release tool wrote
-// (release-server.sh): the installed 1.2.3.4 is offered the package and runs it.
+// A release published with the signed answers and the location block the release tool
+// wrote (release-server.sh): the installed 1.2.3.4, which requires signed answers, is
+// offered the package and runs it.
 TEST_F(WholeProgram, UpdatesFromTheReleaseToolsAnswers)
 {
+    ASSERT_TRUE(
+        CopyFileA((ExeFolder() + "signed\\vrequires.exe").c_str(), (m_app + "Vantorel.exe").c_str(), FALSE));
     SetServerSetting(std::string("http://127.0.0.13/download/update_info.php") + '\0');
     Launch({""});
     EXPECT_TRUE(PumpUntil([&] { return ReadFileBytes(m_folder + "ran.log") == "setup.exe\n"; }));

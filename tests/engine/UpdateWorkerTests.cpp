@@ -124,6 +124,7 @@ TEST_F(UpdateWorker, RunsThatEndAtTheVerdict)
         const char* info; // null: the update-info URL answers 404
         Messages messages;
         DWORD exitCode;
+        const char* main = nullptr; // the installed Vantorel.exe, if any
     } cases[] = {
         {"a\nb\nc\nlatest\n", kInfoOk + Result(0), 0},
         {"a\r\nb\r\nc\r\ntoo_old\r\n", kInfoOk + Result(10), 0},
@@ -131,6 +132,8 @@ TEST_F(UpdateWorker, RunsThatEndAtTheVerdict)
         {nullptr, Info(0) + TransferPhases(10) + Info(20, 404), 1},
         {largest.c_str(), kInfoOk + Result(0), 0},
         {tooLarge.c_str(), Info(0) + TransferPhases(10) + Info(20, -1), 1},
+        // An unsigned answer where the main program requires a signed one.
+        {"a\nb\nc\nlatest\n", Info(0) + TransferPhases() + Info(20, -1), 1, "signed\\vrequires.exe"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.info ? c.info : "404");
@@ -138,7 +141,13 @@ TEST_F(UpdateWorker, RunsThatEndAtTheVerdict)
         CreateDirectoryA((m_folder + "update_files").c_str(), nullptr);
         CreateDirectoryA((m_folder + "update_files\\sub").c_str(), nullptr);
         m_site.Publish("update_info.php", c.info ? c.info : "");
+        DeleteFileA((m_folder + "Vantorel.exe").c_str());
+        if (c.main)
+            CopyFileA((ExeFolder() + c.main).c_str(), (m_folder + "Vantorel.exe").c_str(), FALSE);
         EXPECT_EQ(Run(c.info ? "update_info.php" : "missing.php"), c.messages);
+        EXPECT_FALSE(FileExists(m_folder + "update_files\\update_info")
+                     && std::get<0>(c.messages.back()) == UM_INFO_STATE)
+            << "nothing refused is kept";
         EXPECT_EQ(m_exitCode, c.exitCode);
         EXPECT_FALSE(FileExists(m_folder + "update_files\\sub"));
         EXPECT_EQ(FolderLeft(), std::get<0>(c.messages.back()) == UM_INFO_STATE)

@@ -3,10 +3,14 @@
 // the tests' nginx serves them with its location block (release-server.sh).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "TestSupport.h"
 #include "engine/PackageTrust.h"
 #include "engine/UpdateEngine.h"
 #include "engine/UpdateInfo.h"
+
+#include <wincrypt.h>
 
 namespace {
 
@@ -81,6 +85,15 @@ TEST(ReleaseTool, CheckSaysWhatEveryInstalledCopyDoes)
           "NOTE after this release, installed copies accept only packages signed by \"CN=Publisher B"})
         EXPECT_NE(output.find(line), std::string::npos) << line;
     EXPECT_EQ(output.find("WARNING timestamped.exe: signed"), std::string::npos);
+    // A main program that requires signed answers, against unsigned ones.
+    RunTool("answers --current 1.2.4.0 --oldest 1.1.0.0 --out \"" + folder + "site\" http://h/a.exe", output);
+    RunTool("check --installed \"" + by + "vrequires.exe\" --answers \"" + folder + "site\" \"" + by
+                + "a.exe\"",
+            output);
+    EXPECT_NE(
+        output.find("WARNING vrequires.exe 1.2.3.4: requires signed answers, and those given are not signed"),
+        std::string::npos)
+        << output;
     RemoveFolder(folder);
 }
 
@@ -122,6 +135,77 @@ TEST(ReleaseTool, ServedAnswersFollowTheVersionQuery)
     }
     RemoveFolder(folder);
     WSACleanup();
+}
+
+// Answers signed by the tool (the served ones, with A's certificate, and others'), one
+// signed by openssl, and unsigned ones, as the updater judges them for the installed 1.2.3.4.
+TEST(ReleaseTool, SignedAnswersAsTheUpdaterJudgesThem)
+{
+    const std::string by = ExeFolder() + "signed\\", folder = MakeTempFolder("answer");
+    std::string served = std::string("Z:") + getenv("RELEASE_SERVER") + "/www/download/answers/update.txt";
+    std::replace(served.begin(), served.end(), '/', '\\');
+    const std::string update = ReadFileBytes(served), content = update.substr(update.find('\n') + 1);
+    const std::string cms = ReadFileBytes(by + "cms-answer.txt");
+    std::string output, altered = update, alteredCms = cms, forged;
+    altered[altered.size() - 3] ^= 1;       // in the package's URL
+    alteredCms[alteredCms.size() - 3] ^= 1; // its verdict: the signed digest is another
+    // The signature's own last byte changed, the signed digest left as it is.
+    DWORD size = 0, chars = 0;
+    BYTE der[8192];
+    const DWORD kBase64 = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
+    CryptStringToBinaryA(update.c_str() + 11, static_cast<DWORD>(update.find('\n') - 11), CRYPT_STRING_BASE64,
+                         der, &(size = sizeof der), nullptr, nullptr);
+    der[size - 1] ^= 1;
+    char base64[16384];
+    CryptBinaryToStringA(der, size, kBase64, base64, &(chars = sizeof base64));
+    forged = "signature: " + std::string(base64, chars) + "\n" + content;
+    for (const char* who : {"b", "lookalike"})
+        RunTool(std::string("answers --current 1.2.4.0 --oldest 1.1.0.0 --sign \"") + by + who
+                    + ".pfx\" --out \"" + folder + who + "\" http://h/setup.exe",
+                output);
+    const auto refused = CAnswerVerdict::Refused;
+    const struct {
+        std::string answer;
+        const char* main;
+        DWORD query;
+        int days; // from today
+        CAnswerVerdict::Kind kind;
+        const char* why; // null: either way it cannot verify
+    } cases[] = {
+        {update, "vrequires.exe", 0x01020003, 31, CAnswerVerdict::Signed, ""}, // a day of grace
+        {cms, "vrequires.exe", 0x01020003, 0, CAnswerVerdict::Signed, ""},
+        {"a\nb\nc\nlatest\n", "v1_2_3_4.exe", 0x01020003, 0, CAnswerVerdict::Unsigned, ""},
+        {"a\nb\nc\nlatest\n", "vrequires.exe", 0x01020003, 0, refused,
+         "not signed, and the installation requires it"},
+        {update, "vrequires.exe", 0x01020003, 32, refused, "past its last day"},
+        {update, "vrequires.exe", 0x01020004, 0, refused, "for other versions"},
+        {update, "vrequires.exe", 0x01000000, 0, refused, "for other versions"},
+        {altered, "vrequires.exe", 0x01020003, 0, refused, nullptr},
+        {alteredCms, "vrequires.exe", 0x01020003, 0, refused, nullptr},
+        {forged, "vrequires.exe", 0x01020003, 0, refused, "signature does not verify"},
+        {"a\nb\nc\nlatest\n", "requires_altered.exe", 0x01020003, 0, CAnswerVerdict::Unsigned, ""},
+        {"signature: ***\n" + content, "vrequires.exe", 0x01020003, 0, refused, "signature not base64"},
+        {ReadFileBytes(folder + "b\\answers\\update.txt"), "vrequires.exe", 0x01020003, 0, refused,
+         "signed by another publisher"},
+        {ReadFileBytes(folder + "lookalike\\answers\\update.txt"), "vrequires.exe", 0x01020003, 0, refused,
+         "signer not trusted for code signing"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer.substr(0, 40) + " " + c.main + " " + std::to_string(c.days));
+        WriteFileBytes(folder + "answer", c.answer);
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        ULARGE_INTEGER t = {{now.dwLowDateTime, now.dwHighDateTime}};
+        t.QuadPart += c.days * 864000000000ULL;
+        const FILETIME then = {t.LowPart, t.HighPart};
+        SYSTEMTIME day;
+        FileTimeToSystemTime(&then, &day);
+        const CAnswerVerdict verdict =
+            CPackageTrust(by + c.main).JudgeAnswer(folder + "answer", c.query, day);
+        EXPECT_EQ(verdict.m_kind, c.kind);
+        EXPECT_STREQ(verdict.m_pszWhy, c.why ? c.why : verdict.m_pszWhy);
+    }
+    RemoveFolder(folder);
 }
 
 } // namespace

@@ -65,7 +65,7 @@ for who in a b expired no_usage lookalike renewed; do
 done
 # A's with a version resource (product Vantorel 1.2.3.4 the first, installed as the main
 # program; older, newer, another product, this one named otherwise or elsewhere).
-for v in 1_2_3_4 1_2_4_0 1_2_3_3 0_3_4_5 helper case second missing; do
+for v in 1_2_3_4 1_2_4_0 1_2_3_3 0_3_4_5 helper case second missing requires; do
   rm -f "../v$v.exe"
   osslsigncode sign -certs a.crt -key a.key -in "$bin/fake_$v.exe" -out "../v$v.exe" >/dev/null
 done
@@ -73,9 +73,24 @@ done
 rm -f ../timestamped.exe
 osslsigncode sign -certs a.crt -key a.key -TSA-certs tsa-chain.crt -TSA-key tsa.key -TSA-time "$(date +%s)" \
   -in "$bin/fake_1_2_4_0.exe" -out ../timestamped.exe >/dev/null
-# One byte of code changed after signing.
-cp ../a.exe ../altered.exe
-printf '\x90' | dd of=../altered.exe bs=1 seek=1100 conv=notrunc status=none
+# The publishers' certificates and keys as a signing tool takes them, with their chains:
+# A's behind a password.
+for who in a:secret:ca b::ca lookalike::lookalike_ca; do
+  IFS=: read -r name password issuer <<<"$who"
+  openssl pkcs12 -export -in "$name.crt" -inkey "$name.key" -certfile "$issuer.crt" -passout "pass:$password" \
+    -out "../$name.pfx"
+done
+# An answer signed by openssl's own CMS: the standard format, not only the release tool's.
+printf 'for v=00000000-ffffffff\nVantorel 1.2.4.0\nlatest\n' >cms-body
+openssl cms -sign -binary -md sha256 -in cms-body -signer a.crt -inkey a.key -certfile ca.crt -outform DER \
+  -out cms.der
+{ printf 'signature: '; base64 -w0 cms.der; printf '\n'; cat cms-body; } >../cms-answer.txt
+# One byte of code changed after signing: a package, and a main program requiring signed
+# answers.
+for from in a:altered vrequires:requires_altered; do
+  cp "../${from%:*}.exe" "../${from#*:}.exe"
+  printf '\x90' | dd of="../${from#*:}.exe" bs=1 seek=1100 conv=notrunc status=none
+done
 # The certificate table kept in the header, the signature's last bytes cut off.
 head -c $(($(stat -c %s ../a.exe) - 600)) ../a.exe >../damaged.exe
 echo "signed: $(ls ../*.exe | wc -l) programs"
