@@ -104,6 +104,19 @@ bool NamesCodeSigning(PCCERT_CONTEXT pCert)
     return false;
 }
 
+// A message's parameter, empty when it has none.
+std::vector<BYTE> MessageParam(HCRYPTMSG hMsg, DWORD type)
+{
+    DWORD size = 0;
+    std::vector<BYTE> bytes;
+    if (Api().CryptMsgGetParam(hMsg, type, 0, nullptr, &size) && size != 0) {
+        bytes.resize(size);
+        if (!Api().CryptMsgGetParam(hMsg, type, 0, bytes.data(), &size))
+            bytes.clear();
+    }
+    return bytes;
+}
+
 // The one signer check of everything the server sends, packages and answers: a chain that
 // ends at a trusted root for code signing, with no error besides an unknown revocation
 // status, and a signer certificate that itself names code signing.
@@ -207,17 +220,7 @@ bool ReadSignerFacts(const std::string& program, CSignerFacts& facts)
                                    CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY,
                                    0, nullptr, nullptr, nullptr, &hStore, &hMsg, nullptr))
         return false;
-    const auto param = [&](DWORD type) {
-        DWORD size = 0;
-        std::vector<BYTE> bytes;
-        if (Api().CryptMsgGetParam(hMsg, type, 0, nullptr, &size) && size != 0) {
-            bytes.resize(size);
-            if (!Api().CryptMsgGetParam(hMsg, type, 0, bytes.data(), &size))
-                bytes.clear();
-        }
-        return bytes;
-    };
-    std::vector<BYTE> info = param(CMSG_SIGNER_CERT_INFO_PARAM);
+    std::vector<BYTE> info = MessageParam(hMsg, CMSG_SIGNER_CERT_INFO_PARAM);
     if (PCCERT_CONTEXT pCert = info.empty() ? nullptr
                                             : Api().CertFindCertificateInStore(
                                                 hStore, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
@@ -228,7 +231,7 @@ bool ReadSignerFacts(const std::string& program, CSignerFacts& facts)
         Api().CertFreeCertificateContext(pCert);
     }
     // A timestamp is a countersignature among the signer's unsigned attributes.
-    const std::vector<BYTE> attributes = param(CMSG_SIGNER_UNAUTH_ATTR_PARAM);
+    const std::vector<BYTE> attributes = MessageParam(hMsg, CMSG_SIGNER_UNAUTH_ATTR_PARAM);
     if (!attributes.empty()) {
         const auto* pAttributes = reinterpret_cast<const CRYPT_ATTRIBUTES*>(attributes.data());
         for (DWORD i = 0; i < pAttributes->cAttr; ++i)
@@ -340,19 +343,6 @@ CPackageVerdict CPackageTrust::Judge(const std::string& package, CHandle& lock) 
 }
 
 namespace {
-
-// A message's parameter, empty when it has none.
-std::vector<BYTE> MessageParam(HCRYPTMSG hMsg, DWORD type)
-{
-    DWORD size = 0;
-    std::vector<BYTE> bytes;
-    if (Api().CryptMsgGetParam(hMsg, type, 0, nullptr, &size) && size != 0) {
-        bytes.resize(size);
-        if (!Api().CryptMsgGetParam(hMsg, type, 0, bytes.data(), &size))
-            bytes.clear();
-    }
-    return bytes;
-}
 
 // Why a detached signature (base64) of `content` is not the publisher's, or null when it
 // is. An empty `subject` takes any publisher's.

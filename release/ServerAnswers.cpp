@@ -159,7 +159,7 @@ private:
     bool MoveKeyToAesProvider() const
     {
         HCRYPTPROV hOld = 0;
-        DWORD spec = 0;
+        DWORD keySpec = 0;
         BOOL bFree = FALSE;
         HCRYPTKEY hKey = 0;
         DWORD size = 0;
@@ -169,11 +169,11 @@ private:
         DWORD heldSize = sizeof held;
         if (CertGetCertificateContextProperty(m_pSigner, CERT_KEY_CONTEXT_PROP_ID, &held, &heldSize)) {
             hOld = held.hCryptProv;
-            spec = held.dwKeySpec;
+            keySpec = held.dwKeySpec;
         }
         const bool bExported =
-            (hOld || CryptAcquireCertificatePrivateKey(m_pSigner, 0, nullptr, &hOld, &spec, &bFree))
-            && CryptGetUserKey(hOld, spec, &hKey)
+            (hOld || CryptAcquireCertificatePrivateKey(m_pSigner, 0, nullptr, &hOld, &keySpec, &bFree))
+            && CryptGetUserKey(hOld, keySpec, &hKey)
             && CryptExportKey(hKey, 0, PRIVATEKEYBLOB, 0, nullptr, &size)
             && (blob.resize(size), CryptExportKey(hKey, 0, PRIVATEKEYBLOB, 0, blob.data(), &size));
         if (hKey)
@@ -182,7 +182,7 @@ private:
             CryptReleaseContext(hOld, 0);
         HCRYPTPROV hAes = 0;
         HCRYPTKEY hNew = 0;
-        CERT_KEY_CONTEXT context = {sizeof context, {0}, spec};
+        CERT_KEY_CONTEXT context = {sizeof context, {0}, keySpec};
         const bool bMoved =
             bExported
             && CryptAcquireContextW(&hAes, nullptr, MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)
