@@ -1,23 +1,32 @@
 // HTTP/1.0 GET over one plain TCP connection to port 80, read through a single
-// 1024-byte buffer: the status line, the Content-Length label and the end of the
-// header block are all found inside it, with small carry-overs between fillings.
+// 1024-byte buffer: the status line, then each header line found whole inside it, with
+// small carry-overs between fillings. Above both routes, the retries of a download.
 #include "engine/UpdateEngine.h"
 
 #include "engine/BodyFile.h"
+#include "engine/DownloadAttempt.h"
 #include "engine/UpdateLog.h"
+#include "framework/UserText.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
 
+namespace engine_detail {
+DWORD g_dwRetrySecondMs = 1000;
+} // namespace engine_detail
+
 namespace {
 
 const int kBufferSize = 1024;
-const char kLengthLabel[] = "Content-Length:";
-const int kLabelSize = sizeof kLengthLabel - 1; // 15
-const char kHeaderEnd[] = "\r\n\r\n";
-const int kHeaderEndSize = sizeof kHeaderEnd - 1; // 4
+// The fields the client reads: CDownloadAttempt's, in its order, then the length.
+const char* const kFieldNames[] = {"ETag", "Last-Modified", "Content-Range", "Retry-After", "Content-Length"};
+
+// Retries: as patient as a user with a browser, and no more.
+const int kMaxRetriesWithoutProgress = 3; // after 1, 2 and 4 s a passing fault has passed
+const int kMaxAttempts = 100;             // a long file over a link that drops every few MB
+const int kMaxRetryAfter = 30;            // seconds; a longer outage is not waited out
 
 bool IsSpace(char c)
 {
@@ -26,7 +35,7 @@ bool IsSpace(char c)
 
 // Reads a decimal integer the way %d does (blanks, sign, digits), but only from
 // [p, end). False when there is none or it does not fit in 32 bits. `atEnd` tells
-// that the blanks or digits ran up to `end`, so more of them may still be unread.
+// that the blanks or digits ran up to `end`.
 bool ReadDecimal(const char* p, const char* end, int& value, bool& atEnd)
 {
     while (p < end && IsSpace(*p))
@@ -55,22 +64,123 @@ char LowerAscii(char c)
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// First position p with p + n < count where the n bytes of `what` stand, ignoring the
-// case of ASCII letters, or -1: at least one received byte must follow the match.
-// Field names are case-insensitive, and some front ends send them in lower case.
-int Find(const char* buffer, int count, const char* what, int n)
+// Whether the n bytes at `text` are `what`, ignoring the case of ASCII letters: field
+// names are case-insensitive, and some front ends send them in lower case.
+bool SameText(const char* text, const char* what, size_t n)
 {
-    for (int p = 0; p + n < count; ++p) {
-        int i = 0;
-        while (i < n && LowerAscii(buffer[p + i]) == LowerAscii(what[i]))
-            ++i;
-        if (i == n)
-            return p;
-    }
-    return -1;
+    for (size_t i = 0; i < n; ++i)
+        if (LowerAscii(text[i]) != LowerAscii(what[i]))
+            return false;
+    return true;
+}
+
+// Where the value of the header line [line, end) begins when it is the field `name`;
+// null when it is another. `end` is moved back over blanks after the value.
+const char* FieldValue(const char* line, const char*& end, const char* name)
+{
+    const size_t n = strlen(name);
+    if (static_cast<size_t>(end - line) <= n || line[n] != ':' || !SameText(line, name, n))
+        return nullptr;
+    for (line += n + 1; line < end && IsSpace(*line);)
+        ++line;
+    while (end > line && IsSpace(end[-1]))
+        --end;
+    return line;
+}
+
+// A timeout, a rate limit, or a server's or gateway's passing fault.
+bool IsTransientStatus(int status)
+{
+    return status == 408 || status == 429 || status == 500 || (status >= 502 && status <= 504);
 }
 
 } // namespace
+
+void CDownloadAttempt::Post(WPARAM phase)
+{
+    m_nReached = phase;
+    if (m_bNotify && phase >= m_nPostFrom)
+        PostMessageA(m_hWnd, UM_TRANSFER_STATE, phase, 0);
+}
+
+void CDownloadAttempt::SetField(int field, const char* value, size_t n)
+{
+    n = n < kFieldSize ? n : 0;
+    memcpy(m_szFields[field], value, n);
+    m_szFields[field][n] = '\0';
+}
+
+std::string CDownloadAttempt::ResumeLines() const
+{
+    std::string lines;
+    if (m_file.Kept() > 0) {
+        lines += "Range: bytes=";
+        lines += NumberText(m_file.Kept());
+        lines += "-\r\n";
+    }
+    if (!lines.empty() && *m_szValidator) {
+        lines += "If-Range: ";
+        lines += m_szValidator;
+        lines += "\r\n";
+    }
+    return lines;
+}
+
+bool CDownloadAttempt::Begin(std::int32_t length)
+{
+    // A weak ETag may not go in If-Range. Only printable ASCII goes back, so that a
+    // server's bytes never make a header line of their own.
+    const char* etag = m_szFields[ETAG];
+    memcpy(m_szValidator, *etag && strncmp(etag, "W/", 2) != 0 ? etag : m_szFields[LAST_MODIFIED],
+           kFieldSize);
+    for (const char* p = m_szValidator; *p; ++p)
+        if (*p < ' ') {
+            *m_szValidator = '\0';
+            break;
+        }
+    return m_file.Begin(length);
+}
+
+bool CDownloadAttempt::IsRest(long long partLength) const
+{
+    // "bytes <kept>-<length - 1>/<length>"
+    const int expected[] = {m_file.Kept(), m_file.Length() - 1, m_file.Length()};
+    const char* p = m_szFields[CONTENT_RANGE];
+    if (strncmp(p, "bytes ", 6) != 0)
+        return false;
+    p += 6;
+    for (int i = 0; i < 3; ++i) {
+        bool atEnd = false;
+        int n = -1;
+        const char* end = p;
+        while (*end >= '0' && *end <= '9')
+            ++end;
+        if (!ReadDecimal(p, end, n, atEnd) || n != expected[i] || *end != "-/"[i]) // the last: the text's end
+            return false;
+        p = end + 1;
+    }
+    return partLength == expected[2] - expected[0];
+}
+
+int CDownloadAttempt::RetryAfter() const
+{
+    const char* text = m_szFields[RETRY_AFTER];
+    int seconds = -1;
+    bool atEnd = false; // seconds only: a date is not read
+    return ReadDecimal(text, text + strlen(text), seconds, atEnd) && atEnd && seconds >= 0
+                   && seconds <= kMaxRetryAfter
+               ? seconds
+               : -1;
+}
+
+void CDownloadAttempt::Next()
+{
+    m_nPostFrom = std::max(m_nPostFrom, m_nReached + 10);
+    m_nStatus = 0;
+    memset(m_szFields, 0, sizeof m_szFields);
+    m_nReached = 0;
+    m_bTimedOut = false;
+}
 
 bool IsDownloadUrl(const std::string& url)
 {
@@ -112,36 +222,67 @@ int CUpdateEngine::HttpDownload(const char* url, const char* path, bool notify, 
     if (IsDownloadUrl(url) && !ProxyFor(url, proxy))
         return DOWNLOAD_CANCELLED;
     const bool bProxy = !proxy.m_strProxy.empty();
+    CBodyFile file(path, m_nReceived);
+    CDownloadAttempt attempt(file, m_hNotifyWnd, notify);
     int result = 0;
-    std::string route = bProxy ? "proxy" : bSecure ? "https" : "direct";
-    if (bSecure || bProxy) {
-        result = SystemDownload(url, path, notify, maxLength, proxy);
-    } else {
-        result = DirectDownload(url, path, notify, maxLength);
-        // A server that moved is followed by the stack, which reads where to.
-        if (result == 301 || result == 302 || result == 303 || result == 307 || result == 308) {
-            route += ", moved";
-            result = SystemDownload(url, path, notify, maxLength, proxy);
+    bool bMoved = false;
+    std::int32_t mostKept = 0;
+    for (int n = 1, retries = 0;; ++n) {
+        const std::int32_t asked = file.Kept();
+        if (!bSecure && !bProxy) {
+            result = DirectDownload(url, attempt, maxLength);
+            // A server that moved is followed by the stack, which reads where to.
+            bMoved = result == 301 || result == 302 || result == 303 || result == 307 || result == 308;
         }
+        if (bSecure || bProxy || bMoved)
+            result = SystemDownload(url, attempt, maxLength, proxy);
+        // A socket closed by Cancel fails whatever call it was in: that is the cancel.
+        if (result < 0 && m_bCancel)
+            result = DOWNLOAD_CANCELLED;
+        // What another attempt may mend. A connection never made, or an answer that
+        // took the whole time-out to begin, is no passing fault.
+        const char* why = IsTransientStatus(result) ? "status" : nullptr;
+        if (result == 206 && asked > 0)
+            why = "another range";
+        if (result == DOWNLOAD_TRANSFER && attempt.m_nReached >= 10
+            && (attempt.m_nReached >= 20 || !attempt.m_bTimedOut))
+            why = "cut";
+        if (result == 206)
+            file.Discard(0); // another range or version: never joined to the kept bytes
+        if (file.Kept() > mostKept) {
+            mostKept = file.Kept();
+            retries = 0;
+        }
+        if (!why || retries == kMaxRetriesWithoutProgress || n == kMaxAttempts)
+            break;
+        const int asks = attempt.RetryAfter();
+        const int wait = asks >= 0 ? asks : 1 << retries;
+        ++retries;
+        LogEvent("retry", {{"url", url, CLogFact::URL},
+                           {"attempt", n + 1},
+                           {"why", why},
+                           {"status", attempt.m_nStatus},
+                           {"from", file.Kept()},
+                           {"wait", wait}});
+        if (!WaitOrCancel(nullptr, wait * engine_detail::g_dwRetrySecondMs)) {
+            result = DOWNLOAD_CANCELLED;
+            break;
+        }
+        attempt.Next();
     }
-    // A socket closed by Cancel fails whatever call it was in: that is the cancel.
-    if (result < 0 && m_bCancel)
-        result = DOWNLOAD_CANCELLED;
     LogEvent("download", {{"url", url, CLogFact::URL},
-                          {"route", route},
+                          {"route", bProxy    ? "proxy"
+                                    : bSecure ? "https"
+                                    : bMoved  ? "direct, moved"
+                                              : "direct"},
                           {"proxy", proxy.m_strProxy, CLogFact::URL},
                           {"result", result},
                           {"bytes", m_nReceived.load()}});
     return result;
 }
 
-int CUpdateEngine::DirectDownload(const char* url, const char* path, bool notify, std::int32_t maxLength)
+int CUpdateEngine::DirectDownload(const char* url, CDownloadAttempt& attempt, std::int32_t maxLength)
 {
-    auto post = [&](WPARAM phase) {
-        if (notify)
-            PostMessageA(m_hNotifyWnd, UM_TRANSFER_STATE, phase, 0);
-    };
-
     const size_t urlLength = strlen(url);
     if (urlLength < 8 || strncmp(url, "http://", 7) != 0)
         return DOWNLOAD_FAILED;
@@ -186,7 +327,7 @@ int CUpdateEngine::DirectDownload(const char* url, const char* path, bool notify
     if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0)
         return DOWNLOAD_FAILED;
 
-    post(0);
+    attempt.Post(0);
     connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address);
 
     // Windows reports a refused connection in the exception set, not as writable:
@@ -215,10 +356,10 @@ int CUpdateEngine::DirectDownload(const char* url, const char* path, bool notify
     if (m_bCancel)
         return DOWNLOAD_CANCELLED;
 
-    const std::string request = std::string("GET ") + url + " HTTP/1.0\r\n\r\n";
+    const std::string request = std::string("GET ") + url + " HTTP/1.0\r\n" + attempt.ResumeLines() + "\r\n";
     if (send(s, request.data(), static_cast<int>(request.size()), 0) == SOCKET_ERROR)
         return DOWNLOAD_TRANSFER;
-    post(10);
+    attempt.Post(10);
 
     if (m_bCancel)
         return DOWNLOAD_CANCELLED;
@@ -226,6 +367,11 @@ int CUpdateEngine::DirectDownload(const char* url, const char* path, bool notify
     char buffer[kBufferSize];
     int count = 0;
 
+    // A failed receive: the connection broke, or ran out of time.
+    auto broken = [&]() -> int {
+        attempt.m_bTimedOut = WSAGetLastError() == WSAETIMEDOUT;
+        return DOWNLOAD_TRANSFER;
+    };
     // Receives after `count` until the server closes or the buffer is full.
     auto fill = [&]() -> int {
         while (count < kBufferSize) {
@@ -233,7 +379,7 @@ int CUpdateEngine::DirectDownload(const char* url, const char* path, bool notify
                 return DOWNLOAD_CANCELLED;
             const int n = recv(s, buffer + count, kBufferSize - count, 0);
             if (n == SOCKET_ERROR)
-                return DOWNLOAD_TRANSFER;
+                return broken();
             if (n == 0)
                 break;
             count += n;
@@ -260,70 +406,94 @@ int CUpdateEngine::DirectDownload(const char* url, const char* path, bool notify
     // A negative status would read as one of our own failure codes.
     if (status < 0)
         return DOWNLOAD_FAILED;
-    if (status != 200)
+    attempt.m_nStatus = status;
+    const bool bRest = status == 206 && attempt.m_file.Kept() > 0;
+    if (status != 200 && !bRest && !IsTransientStatus(status))
         return status;
+    const int malformed = status == 200 ? DOWNLOAD_FAILED : status;
 
+    // Each line is read once it is whole in the buffer: one cut by the buffer's end is
+    // moved to the front first, and one longer than the buffer is passed over.
+    int length = -1;
+    bool bSkip = true; // the status line, or the rest of a line longer than the buffer
+    int at = 0;
     for (;;) {
-        const int p = Find(buffer, count, kLengthLabel, kLabelSize);
-        if (p >= 0) {
-            int length = -1;
-            bool ok = ReadDecimal(buffer + p + kLabelSize, buffer + count, length, atEnd);
-            // Digits cut by the end of a full buffer: move the label to the front
-            // and read the rest of them.
-            if (atEnd && count == kBufferSize) {
-                if (p == 0)
-                    return DOWNLOAD_FAILED; // a thousand blanks and digits: no length
-                if (const int rc = carry(p))
-                    return rc;
-                ok = ReadDecimal(buffer + kLabelSize, buffer + count, length, atEnd);
-                if (atEnd && count == kBufferSize)
+        int end = at;
+        while (end + 1 < count && (buffer[end] != '\r' || buffer[end + 1] != '\n'))
+            ++end;
+        if (end + 1 >= count) {
+            if (count < kBufferSize)
+                return malformed;
+            bSkip = bSkip || at == 0;
+            // A CR at the very end may begin the line's end: it stays.
+            if (const int rc = carry(at > 0 ? at : kBufferSize - 1))
+                return rc;
+            at = 0;
+            continue;
+        }
+        const char* const line = buffer + at;
+        const char* valueEnd = buffer + end;
+        at = end + 2;
+        if (bSkip) {
+            bSkip = false;
+            continue;
+        }
+        if (line == valueEnd)
+            break; // the blank line
+        int i = 0;
+        const char* value = nullptr;
+        while (i < CDownloadAttempt::FIELDS && !(value = FieldValue(line, valueEnd, kFieldNames[i])))
+            ++i;
+        if (value) {
+            attempt.SetField(i, value, valueEnd - value);
+        } else if (length < 0 && (value = FieldValue(line, valueEnd, kFieldNames[i]))) {
+            if (!ReadDecimal(value, valueEnd, length, atEnd))
+                return malformed;
+            if (status == 200) {
+                m_nContentLength = length;
+                if (length < 0 || length > maxLength)
                     return DOWNLOAD_FAILED;
+                attempt.Post(20);
             }
-            if (!ok)
-                return DOWNLOAD_FAILED;
-            m_nContentLength = length;
-            if (length < 0 || length > maxLength)
-                return DOWNLOAD_FAILED;
-            break;
         }
-        if (count < kBufferSize)
-            return DOWNLOAD_FAILED;
-        if (const int rc = carry(kBufferSize - kLabelSize))
-            return rc;
     }
-    post(20);
-
-    int bodyStart;
-    for (;;) {
-        const int p = Find(buffer, count, kHeaderEnd, kHeaderEndSize);
-        if (p >= 0) {
-            bodyStart = p + kHeaderEndSize;
-            break;
-        }
+    if (status != 200 && !bRest)
+        return status;
+    if (length < 0)
+        return malformed;
+    // An empty body is refused, as a missing one is: a byte must follow the blank line.
+    // A resumed one cut at once is a cut.
+    if (at == count && !bRest) {
         if (count < kBufferSize)
-            return DOWNLOAD_FAILED;
-        if (const int rc = carry(kBufferSize - kHeaderEndSize))
+            return malformed;
+        if (const int rc = carry(at))
             return rc;
+        if (count == 0)
+            return malformed;
+        at = 0;
     }
-
-    CBodyFile file(path, m_nContentLength, m_nReceived);
-    if (!file.IsOpen())
+    if (bRest) {
+        if (!attempt.IsRest(length))
+            return status;
+        attempt.Post(20);
+    } else if (!attempt.Begin(length)) {
         return DOWNLOAD_FAILED;
-    if (const int rc = file.Store(buffer + bodyStart, count - bodyStart))
-        return file.Discard(rc);
+    }
+    if (const int rc = attempt.m_file.Store(buffer + at, count - at))
+        return rc;
     for (;;) {
         if (m_bCancel)
-            return file.Discard(DOWNLOAD_CANCELLED);
+            return DOWNLOAD_CANCELLED;
         const int n = recv(s, buffer, kBufferSize, 0);
         if (n == SOCKET_ERROR)
-            return file.Discard(DOWNLOAD_TRANSFER);
+            return broken();
         if (n == 0)
             break;
-        if (const int rc = file.Store(buffer, n))
-            return file.Discard(rc);
+        if (const int rc = attempt.m_file.Store(buffer, n))
+            return rc;
     }
-    if (const int rc = file.Finish())
+    if (const int rc = attempt.m_file.Finish())
         return rc;
-    post(30);
+    attempt.Post(30);
     return DOWNLOAD_OK;
 }

@@ -1,6 +1,6 @@
 // The route through the system's HTTP stack (WinHTTP): https://, requests the user's
 // settings send through a proxy, and servers that moved. Same contract as the direct
-// client: result codes, phase posts, counters, cancel, nothing left after a failure.
+// client: result codes, phase posts, counters, cancel, what a retry needs to know.
 #include "engine/UpdateEngine.h"
 
 #include <winhttp.h>
@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "engine/BodyFile.h"
+#include "engine/DownloadAttempt.h"
 #include "framework/UserText.h"
 
 #ifndef WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3 // missing from older SDKs' headers
@@ -321,14 +322,11 @@ bool CUpdateEngine::ProxyFor(const std::string& url, CProxy& proxy)
     return true;
 }
 
-int CUpdateEngine::SystemDownload(const char* firstUrl, const char* path, bool notify, std::int32_t maxLength,
+int CUpdateEngine::SystemDownload(const char* firstUrl, CDownloadAttempt& attempt, std::int32_t maxLength,
                                   const CProxy& proxy)
 {
-    auto post = [&](WPARAM phase) {
-        if (notify)
-            PostMessageA(m_hNotifyWnd, UM_TRANSFER_STATE, phase, 0);
-    };
     const std::wstring proxyName = Widen(proxy.m_strProxy, CP_ACP);
+    const std::wstring resume = Widen(attempt.ResumeLines(), CP_ACP);
     std::string url = firstUrl;
     for (int moves = 0;; ++moves) {
         // Each step's route is decided here, once, by our own reading of the bypass list:
@@ -377,24 +375,25 @@ int CUpdateEngine::SystemDownload(const char* firstUrl, const char* path, bool n
 
         // Waits for the step just begun: 0 when it completed, else the result to return.
         auto await = [&](BOOL begun) -> int {
-            if (!begun)
-                return FailureCode(GetLastError());
-            if (!WaitOrCancel(request->m_hDone))
+            if (begun && !WaitOrCancel(request->m_hDone))
                 return DOWNLOAD_CANCELLED;
-            return request->m_dwError ? FailureCode(request->m_dwError) : 0;
+            const DWORD error = begun ? request->m_dwError : GetLastError();
+            attempt.m_bTimedOut = error == ERROR_WINHTTP_TIMEOUT;
+            return error ? FailureCode(error) : 0;
         };
         if (m_bCancel)
             return DOWNLOAD_CANCELLED;
 
-        post(0);
+        attempt.Post(0);
         DWORD status = 0;
         for (bool bLogonSet = false;; bLogonSet = true) {
-            if (const int rc =
-                    await(WinHttpSendRequest(h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
-                                             0, reinterpret_cast<DWORD_PTR>(request.get()))))
+            if (const int rc = await(
+                    WinHttpSendRequest(h, resume.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : resume.c_str(),
+                                       static_cast<DWORD>(resume.size()), WINHTTP_NO_REQUEST_DATA, 0, 0,
+                                       reinterpret_cast<DWORD_PTR>(request.get()))))
                 return rc;
             if (!bLogonSet)
-                post(10);
+                attempt.Post(10);
             if (const int rc = await(WinHttpReceiveResponse(h, nullptr)))
                 return rc;
             DWORD size = sizeof status;
@@ -414,40 +413,53 @@ int CUpdateEngine::SystemDownload(const char* firstUrl, const char* path, bool n
             url = next;
             continue;
         }
-        if (status != 200)
+        attempt.m_nStatus = static_cast<int>(status);
+        const bool bRest = status == 206 && attempt.m_file.Kept() > 0;
+        // In CDownloadAttempt's order of its fields.
+        const DWORD queries[] = {WINHTTP_QUERY_ETAG, WINHTTP_QUERY_LAST_MODIFIED, WINHTTP_QUERY_CONTENT_RANGE,
+                                 WINHTTP_QUERY_RETRY_AFTER};
+        for (int i = 0; i < CDownloadAttempt::FIELDS; ++i) {
+            const std::string value = Narrowed(HeaderText(h, queries[i]).c_str());
+            attempt.SetField(i, value.data(), value.size());
+        }
+        if (status != 200 && !bRest)
             return static_cast<int>(status);
 
         const std::wstring lengthText = HeaderText(h, WINHTTP_QUERY_CONTENT_LENGTH);
         wchar_t* end = nullptr;
         const long long length = lengthText.empty() ? -1 : wcstoll(lengthText.c_str(), &end, 10);
         if (length < 0 || length > 0x7FFFFFFF || (end && *end))
-            return DOWNLOAD_FAILED;
-        m_nContentLength = static_cast<std::int32_t>(length);
-        if (length > maxLength)
-            return DOWNLOAD_FAILED;
-        post(20);
+            return bRest ? 206 : DOWNLOAD_FAILED;
+        if (bRest && !attempt.IsRest(length))
+            return 206;
+        if (!bRest) {
+            m_nContentLength = static_cast<std::int32_t>(length);
+            if (length > maxLength)
+                return DOWNLOAD_FAILED;
+        }
+        attempt.Post(20);
 
-        CBodyFile file(path, m_nContentLength, m_nReceived);
-        if (!file.IsOpen())
+        CBodyFile& file = attempt.m_file;
+        if (!bRest && !attempt.Begin(static_cast<std::int32_t>(length)))
             return DOWNLOAD_FAILED;
         for (;;) {
             // Only what has come is asked for: a read of more may wait for it unwoken.
             if (const int rc = await(WinHttpQueryDataAvailable(h, nullptr)))
-                return file.Discard(rc == DOWNLOAD_FAILED ? DOWNLOAD_TRANSFER : rc);
+                return rc == DOWNLOAD_FAILED ? DOWNLOAD_TRANSFER : rc;
             if (request->m_dwRead == 0)
                 break;
             const DWORD wanted = std::min(request->m_dwRead, kReadSize);
             if (const int rc = await(WinHttpReadData(h, request->m_buffer, wanted, nullptr)))
-                return file.Discard(rc == DOWNLOAD_FAILED ? DOWNLOAD_TRANSFER : rc);
+                return rc == DOWNLOAD_FAILED ? DOWNLOAD_TRANSFER : rc;
             if (request->m_dwRead == 0)
                 break;
             // The stack hands over what came, whatever the length said: the file counts it.
             if (const int rc = file.Store(request->m_buffer, static_cast<std::int32_t>(request->m_dwRead)))
-                return file.Discard(rc);
+                return rc;
         }
         if (const int rc = file.Finish())
             return rc;
-        post(30);
+        attempt.Post(30);
         return DOWNLOAD_OK;
     }
 }

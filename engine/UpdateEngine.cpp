@@ -124,16 +124,16 @@ void CUpdateEngine::Cancel()
     }
 }
 
-bool CUpdateEngine::WaitOrCancel(HANDLE h)
+bool CUpdateEngine::WaitOrCancel(HANDLE h, DWORD ms)
 {
-    const HANDLE events[] = {h, m_hCancelEvent};
+    const HANDLE events[] = {m_hCancelEvent, h};
     for (;;) {
         if (m_bCancel)
             return false;
-        const DWORD woken = WaitForMultipleObjects(2, events, FALSE, INFINITE);
-        if (woken == WAIT_OBJECT_0)
+        const DWORD woken = WaitForMultipleObjects(h ? 2 : 1, events, FALSE, ms);
+        if (woken == WAIT_OBJECT_0 + 1 || woken == WAIT_TIMEOUT)
             return !m_bCancel;
-        if (woken != WAIT_OBJECT_0 + 1)
+        if (woken != WAIT_OBJECT_0)
             return false;
         ResetEvent(m_hCancelEvent); // left from a cancel whose flag was cleared since
     }

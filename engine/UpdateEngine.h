@@ -34,6 +34,8 @@ struct CProxySettings {
     std::wstring m_strScript;            // a configuration script, set or detected
 };
 
+class CDownloadAttempt;
+
 class CUpdateEngine {
 public:
     CUpdateEngine();
@@ -65,6 +67,8 @@ public:
     // announced longer than `maxLength` is DOWNLOAD_FAILED, and nothing is written.
     // A direct http:// request goes through the client's own socket (port 80);
     // https://, a proxy and a server that moved go through the system's HTTP stack.
+    // What a flaky network breaks (a cut, a passing 5xx) is tried again, a cut body
+    // resumed where the server allows; the result is the last attempt's.
     int HttpDownload(const char* url, const char* path, bool notify, std::int32_t maxLength = INT32_MAX);
 
     // Shared with the worker without a lock; each is read and written whole.
@@ -83,13 +87,13 @@ public:
 private:
     friend class CDownloadSocket;
     friend class CSystemRequest;
-    int DirectDownload(const char* url, const char* path, bool notify, std::int32_t maxLength);
-    int SystemDownload(const char* url, const char* path, bool notify, std::int32_t maxLength,
+    int DirectDownload(const char* url, CDownloadAttempt& attempt, std::int32_t maxLength);
+    int SystemDownload(const char* url, CDownloadAttempt& attempt, std::int32_t maxLength,
                        const CProxy& proxy);
     // The user's proxy for `url`, empty when the request goes directly; false on a cancel.
     bool ProxyFor(const std::string& url, CProxy& proxy);
-    // Waits for `h` to be signalled; false on a cancel.
-    bool WaitOrCancel(HANDLE h);
+    // Waits for `h` (or only for a cancel, when it is null) at most `ms`; false on a cancel.
+    bool WaitOrCancel(HANDLE h, DWORD ms = INFINITE);
     // Runs a lookup that no closed socket wakes (the resolver, the proxy script) on a
     // short-lived thread, so a cancel need not wait for it. It may outlive the wait and
     // the engine: it owns what it reads and writes. False on a cancel.
@@ -122,4 +126,6 @@ extern decltype(&ShellExecuteExA) g_pShellExecuteEx;
 // each option and poison what is freed: Wine gives no other handle on those races.
 extern BOOL(WINAPI* g_pSetHttpOption)(void* hInternet, DWORD option, void* buffer, DWORD length);
 extern void (*g_pFreeRequest)(void* p, size_t size);
+// How long a second of a retry's wait lasts, in milliseconds: tests shorten it.
+extern DWORD g_dwRetrySecondMs;
 } // namespace engine_detail

@@ -5,6 +5,7 @@
 
 #include "TestSupport.h"
 #include "engine/UpdateEngine.h"
+#include "engine/UpdateLog.h"
 
 #include <atomic>
 
@@ -48,8 +49,7 @@ protected:
 
 TEST_F(HttpDownload, Responses)
 {
-    const std::string body = Body(100000),
-                      cut = "HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + body.substr(0, 2000);
+    const std::string body = Body(100000);
     const struct {
         const char* name;
         std::string response;
@@ -57,12 +57,11 @@ TEST_F(HttpDownload, Responses)
         WPARAM lastPhase;
         std::string left; // the file afterwards ("old" is what was there before); empty: none
         size_t chunk = 0;
-        bool reset = false;
     } cases[] = {
         {"trickled byte by byte", Ok("hello", "Server: t\r\n"), 200, 30, "hello", 1},
         {"long body in pieces", Ok(body), 200, 30, body, 777},
         {"404", "HTTP/1.1 404 Not Found\r\nContent-Length: 1\r\n\r\nx", 404, 10, "old"},
-        {"status after blanks", "HTTP/1.0  \t 503\r\n\r\n", 503, 10, "old"},
+        {"status after blanks", "HTTP/1.0  \t 501\r\n\r\n", 501, 10, "old"},
         {"status cut short", "HTTP/1.0 2", 2, 10, "old"},
         {"nothing", "", -1, 10, "old"},
         {"no status", "HTTP/1.0 ", -1, 10, "old"},
@@ -70,6 +69,8 @@ TEST_F(HttpDownload, Responses)
         {"status too large", "HTTP/1.0 99999999999 Big\r\n\r\nx", -1, 10, "old"},
         {"negative status, never a cancel", "HTTP/1.0 -3 Odd\r\n\r\nx", -1, 10, "old"},
         {"label in lower case", "HTTP/1.0 200 OK\r\ncontent-length: 5\r\n\r\nhello", 200, 30, "hello"},
+        {"a field named like the length",
+         "HTTP/1.0 200 OK\r\nX-Content-Length: 7\r\nContent-Length: 5\r\n\r\nhello", 200, 30, "hello"},
         {"no length", "HTTP/1.0 200 OK\r\n\r\nhello", -1, 10, "old"},
         {"negative length", "HTTP/1.0 200 OK\r\nContent-Length: -5\r\n\r\nhello", -1, 10, "old"},
         {"length not a number", "HTTP/1.0 200 OK\r\nContent-Length: abc\r\n\r\nhi", -1, 10, "old"},
@@ -77,8 +78,6 @@ TEST_F(HttpDownload, Responses)
         {"label at the very end", "HTTP/1.0 200 OK\r\nContent-Length:", -1, 10, "old"},
         {"no blank line", "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n", -1, 20, "old"},
         {"empty body", "HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", -1, 20, "old"},
-        {"body cut short", cut, -2, 20, ""},
-        {"connection reset", cut, -2, 20, "", 0, true},
         {"body too long at once", "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nhello", -1, 20, ""},
         {"body too long later", "HTTP/1.0 200 OK\r\nContent-Length: 2000\r\n\r\n" + body.substr(0, 2501), -1,
          20, "", 777},
@@ -86,7 +85,7 @@ TEST_F(HttpDownload, Responses)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         WriteFileBytes(m_file, "old");
-        EXPECT_EQ(Get({c.response, c.chunk, std::string::npos, c.reset}), c.result);
+        EXPECT_EQ(Get({c.response, c.chunk}), c.result);
         EXPECT_EQ(m_recorder.Take(), TransferPhases(c.lastPhase));
         EXPECT_EQ(FileExists(m_file), !c.left.empty());
         EXPECT_TRUE(ReadFileBytes(m_file) == c.left);
@@ -94,18 +93,20 @@ TEST_F(HttpDownload, Responses)
     }
 }
 
-// The Content-Length label, then the blank line, moved over the 1024-byte edge of
-// the first filling one byte at a time; five digits, so the number can be cut too.
+// The Content-Length line, then the blank line, moved over the 1024-byte edge of the
+// first filling one byte at a time; five digits, so the number can be cut too. Then the
+// same after a line longer than the buffer, whose end is moved over a later edge.
 TEST_F(HttpDownload, HeadersAcrossTheBufferEdge)
 {
     const std::string body = Body(12345), status = "HTTP/1.0 200 OK\r\n",
                       head = status + "Content-Length: 12345\r\nX-Pad: ";
     for (int at = 985; at <= 1030; ++at) {
-        const std::string pad = "X-Pad: " + std::string(at - status.size() - 9, 'p') + "\r\n";
-        ASSERT_EQ(Get({status + pad + "Content-Length: 12345\r\n\r\n" + body, at % 2 ? 0u : 100u}), 200)
-            << at;
-        EXPECT_EQ(m_engine.m_nContentLength, 12345) << "label at " << at;
-        EXPECT_TRUE(ReadFileBytes(m_file) == body) << "label at " << at;
+        for (int longer : {0, 1039}) { // 1039: the long line's CR is the last byte of a filling at 1026
+            const std::string pad = "X-Pad: " + std::string(at + longer - status.size() - 9, 'p') + "\r\n";
+            ASSERT_EQ(Get({status + pad + "Content-Length: 12345\r\n\r\n" + body, at % 2 ? 0u : 100u}), 200)
+                << at + longer;
+            EXPECT_TRUE(ReadFileBytes(m_file) == body) << "label at " << at + longer;
+        }
         EXPECT_EQ(Get({head + std::string(at - head.size(), 'p') + "\r\n\r\n" + body}), 200)
             << "end at " << at;
         EXPECT_TRUE(ReadFileBytes(m_file) == body) << "end at " << at;
@@ -113,7 +114,7 @@ TEST_F(HttpDownload, HeadersAcrossTheBufferEdge)
     // Bytes an earlier response left in memory are never read.
     EXPECT_EQ(Get({"HTTP/1.0 200 OK\r\nContent-Length: 12345\r\n"}), -1);
     EXPECT_EQ(Get({"HTTP/1.0 200 OK\r\nContent-Length: 1"}), -1);
-    EXPECT_EQ(m_engine.m_nContentLength, 1);
+    EXPECT_EQ(m_engine.m_nContentLength, -1);
 }
 
 TEST_F(HttpDownload, RequestIsTheWholeUrlWithoutHeaderLines)
@@ -144,20 +145,31 @@ TEST_F(HttpDownload, RefusedUrlsAndUnwritableFilesFailWithoutAFile)
 
 TEST_F(HttpDownload, CancelAndNoConnection)
 {
-    // Held back after more than one buffer of the body, so the body loop is running.
-    s_server->Queue({"HTTP/1.0 200 OK\r\nContent-Length: 6000\r\n\r\n" + Body(6000), 0, 2500});
-    std::atomic<int> result(0); // no download returns 0
-    std::thread download([&] { result = m_engine.HttpDownload(kUrl, m_file.c_str(), true); });
-    EXPECT_TRUE(PumpUntil([&] { return m_engine.m_nReceived > 1000; }));
-    EXPECT_TRUE(FileExists(m_file));
-    m_engine.Cancel();
-    // The server holds the rest back until told: the cancel itself must wake the receive.
-    EXPECT_TRUE(PumpUntil([&] { return result != 0; }));
-    s_server->Resume();
-    download.join();
-    EXPECT_EQ(result, -3);
-    EXPECT_FALSE(FileExists(m_file));
-    EXPECT_EQ(m_recorder.Take(), TransferPhases(20));
+    // A body held back after more than one buffer (the body loop is running), then a retry's
+    // wait of a minute: the server holds the rest back until told, so the cancel itself must
+    // wake the receive, and end the wait.
+    engine_detail::g_dwRetrySecondMs = 60000;
+    OpenUpdateLog(m_folder + "log");
+    for (const char* status : {"200 OK\r\nContent-Length: 6000", "503 Busy"}) {
+        s_server->Queue({"HTTP/1.0 " + std::string(status) + "\r\n\r\n" + Body(6000), 0, 2500});
+        m_engine.m_bCancel = false;
+        std::atomic<int> result(0); // no download returns 0
+        std::thread download([&] { result = m_engine.HttpDownload(kUrl, m_file.c_str(), true); });
+        EXPECT_TRUE(PumpUntil([&] {
+            return status[0] == '2' ? m_engine.m_nReceived > 1000
+                                    : ReadFileBytes(m_folder + "log").find(" retry ") != std::string::npos;
+        }));
+        EXPECT_EQ(FileExists(m_file), status[0] == '2');
+        m_engine.Cancel();
+        EXPECT_TRUE(PumpUntil([&] { return result != 0; }));
+        s_server->Resume();
+        download.join();
+        EXPECT_EQ(result, -3);
+        EXPECT_FALSE(FileExists(m_file));
+        EXPECT_EQ(m_recorder.Take(), TransferPhases(status[0] == '2' ? 20 : 10));
+    }
+    OpenUpdateLog("");
+    engine_detail::g_dwRetrySecondMs = 1000;
 
     const size_t requests = s_server->Requests().size();
     EXPECT_EQ(m_engine.HttpDownload(kUrl, m_file.c_str(), true), -3) << "cancelled before connecting";

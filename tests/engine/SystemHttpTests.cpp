@@ -1,13 +1,18 @@
 // Downloads the direct client cannot make, against real servers on loopback: nginx
 // over https (the test CA trusted, certificates it refuses), squid as the user's proxy
 // set as Windows keeps it (manual, bypassed, chosen by a configuration script, down,
-// refusing), and servers that moved. origin.test resolves only inside squid.
+// refusing), and servers that moved. origin.test resolves only inside squid. Then what
+// a flaky network does to a download on both routes.
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
 #include "engine/UpdateEngine.h"
+#include "engine/UpdateLog.h"
 
 #include <winhttp.h>
+
+#include <regex>
+#include <sstream>
 
 namespace {
 
@@ -35,6 +40,30 @@ BOOL WINAPI CancelAfterOption(void* h, DWORD option, void* buffer, DWORD length)
     return --g_nOptionsLeft == 0 ? (g_pCancelled->Cancel(), ok) : ok;
 }
 std::atomic<int> g_nFreedTwice{0};
+
+// The answer a row names by <status>[<kind>][.<from>][/<sent>][!][:<wait>]. A 200 or 206
+// sends file a (b: another) from byte <from>, cut after <sent> bytes, reset if marked !; a
+// 200 of a or b carries its ETag, of w a weak one, of d a date (d), of n none. A bare
+// status sends a Retry-After when asked.
+CTestServer::Reply Answer(const std::string& token, const std::string& a, const std::string& b)
+{
+    std::smatch m;
+    std::regex_match(token, m, std::regex("(\\d+)([abdnw]?)\\.?(\\d*)/?(\\d*)(!?):?(\\d*)"));
+    const std::string kind = m[2], &file = kind == "b" ? b : a, to = std::to_string(file.size() - 1);
+    const size_t from = m[3].length() ? std::stoul(m[3]) : 0, sent = m[4].length() ? std::stoul(m[4]) : -1;
+    const std::string fields = (kind == "d"   ? "Last-Modified: d\r\n"
+                                : kind == "w" ? "ETag: W/\"a\"\r\n"
+                                              : "")
+                               + (kind == "a" || kind == "b" ? "ETag: \"" + kind + "\"\r\n" : "")
+                               + (m[6].length() ? "Retry-After: " + m.str(6) + "\r\n" : "")
+                               + (m[1] == "206" ? "Content-Range: bytes " + m.str(3) + "-" + to + "/"
+                                                      + std::to_string(file.size()) + "\r\n"
+                                                : "");
+    const std::string body = kind.empty() ? "" : file.substr(from);
+    return {"HTTP/1.0 " + m.str(1) + " X\r\n" + fields + "Content-Length: " + std::to_string(body.size())
+                + "\r\n\r\n" + body.substr(0, sent),
+            0, std::string::npos, m[5] == "!"};
+}
 
 class SystemHttp : public testing::Test {
 protected:
@@ -77,7 +106,6 @@ TEST_F(SystemHttp, ProxiesHttpsAndMoves)
         {"bypassed as local", proxy, "<local>", "", "http://localhost" + hello, 200},
         {"chosen by a script", "", "", "http://127.0.0.1/download/proxy.pac", "http://origin.test" + hello,
          200},
-        {"proxy down", "127.0.0.1:3199", "", "", "http://origin.test" + hello, -2},
         {"proxy asking for the logon", "127.0.0.12:80", "", "", "http://origin.test/x", 200},
         {"server asking for the logon", "127.0.0.12:80", "", "", "http://origin.test/x", 401},
         {"https", "", "", "", "https://localhost" + hello, 200},
@@ -174,6 +202,75 @@ TEST_F(SystemHttp, CancelWhileTheScriptIsHeldBack)
     EXPECT_TRUE(PumpUntil([&] { return result == -3; }, 5000));
     m_server.Resume();
     download.join();
+}
+
+// Answers a flaky network gives, in turn, to the direct client and to the system's stack
+// with the test server as the user's proxy. A row's trace is each request's resume (- for
+// none: the first byte, and the If-Range's validator without quotes) and the wait before the
+// next one (the log's; a second is a millisecond here). A resume asks from the byte after
+// the last one kept: no byte comes twice.
+TEST_F(SystemHttp, RetriesAndResumes)
+{
+    std::string a; // and b, another version of another length
+    for (int i = 0; i < 10000; ++i)
+        a += static_cast<char>(i * 7919 / 13);
+    const std::string b(a.rbegin(), a.rend() - 1000);
+    const struct {
+        const char* name;
+        const char* answers; // none: nothing listens
+        const char* trace;
+        char file; // a or b, downloaded; 0: failed, the connection cut or refused
+    } rows[] = {
+        {"reset, then the rest", "200a/6000! 206a.6000", "- 1 6000a", 'a'},
+        {"cut, then whole again", "200d/3000 200n", "- 1 3000d", 'a'},
+        {"cut at one byte", "200a/4000 200a/4000 206a.4000/0 206a.4000/0", "- 1 4000a 2 4000a 4 4000a", 0},
+        {"cut by fifths", "200a/2000 206a.2000/2000 206a.4000/2000 206a.6000/2000 206a.8000",
+         "- 1 2000a 1 4000a 1 6000a 1 8000a", 'a'},
+        {"another range", "200a/5000 206a.4000 200a", "- 1 5000a 2 -", 'a'},
+        {"another length", "200a/5000 206b.5000 200a", "- 1 5000a 2 -", 'a'},
+        {"another version", "200a/5000 200b/3000 206b.3000", "- 1 5000a 2 3000b", 'b'},
+        {"weak ETag", "200w/5000 206a.5000", "- 1 5000", 'a'},
+        {"429 asking for 7 s", "429:7 200a", "- 7 -", 'a'},
+        {"503 asking for 31 s", "503:31 200a", "- 1 -", 'a'},
+        {"refused", "", "", 0},
+    };
+    engine_detail::g_dwRetrySecondMs = 1;
+    const std::string log = m_folder + "log.txt";
+    OpenUpdateLog(log);
+    for (const bool bProxy : {false, true}) {
+        for (const auto& r : rows) {
+            SCOPED_TRACE(std::string(r.name) + (bProxy ? ", through the proxy" : ", direct"));
+            const std::string host = *r.answers ? "127.0.0.12" : "127.0.0.13";
+            SetProxySettings(bProxy ? host + ":80" : "", "", "");
+            std::istringstream answers(r.answers);
+            for (std::string token; answers >> token;)
+                m_server.Queue(Answer(token, a, b));
+            const size_t before = m_server.Requests().size();
+            DeleteFileA(log.c_str());
+            CRecorder recorder;
+            CUpdateEngine engine;
+            engine.m_hNotifyWnd = recorder.m_hWnd;
+            const std::string url = "http://" + (bProxy ? "origin.test" : host) + "/f";
+            EXPECT_EQ(engine.HttpDownload(url.c_str(), m_file.c_str(), true), r.file ? 200 : -2);
+            EXPECT_TRUE(FileExists(m_file) == !!r.file
+                        && ReadFileBytes(m_file) == (r.file ? r.file == 'a' ? a : b : ""));
+            EXPECT_EQ(recorder.Take(), TransferPhases(r.file ? 30 : *r.answers ? 20 : 0));
+            std::string trace, text = ReadFileBytes(log);
+            const std::vector<std::string> requests = m_server.Requests();
+            for (size_t i = before, at = 0; i < requests.size(); ++i) {
+                std::smatch m; // the resume asked for, and the wait after it
+                std::regex_search(requests[i], m,
+                                  std::regex("Range: bytes=(\\d+)-\r\n(If-Range: (.*)\r\n)?"));
+                trace += (i > before ? " " : "")
+                         + (m.empty() ? "-" : m.str(1) + std::regex_replace(m.str(3), std::regex("\""), ""));
+                if (at != text.npos && (at = text.find(" wait=", at + 1)) != text.npos)
+                    trace += " " + text.substr(at + 6, text.find('\r', at) - at - 6);
+            }
+            EXPECT_EQ(trace, r.trace);
+            DeleteFileA(m_file.c_str());
+        }
+    }
+    OpenUpdateLog("");
 }
 
 } // namespace
