@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # A private squid on 127.0.0.1:3128 for the proxy tests: its own configuration, logs
 # and pid file under DIR, never the system service. Names resolve only through its
-# hosts file (origin.test is 127.0.0.1), so a request for them that arrives proves it
-# went through the proxy; requests for denied.test are refused (403).
+# hosts file (origin.test and localhost are 127.0.0.1), and origin.test nowhere else, so
+# a request for it that arrives proves it went through the proxy; requests for
+# denied.test are refused (403).
 # Usage: squid.sh start|stop DIR
 set -euo pipefail
 dir=${2:?directory}
@@ -11,7 +12,9 @@ case "${1:?start or stop}" in
 start)
   mkdir -p "$dir"
   [ -f "$dir/squid.pid" ] && squid -f "$conf" -k shutdown 2>/dev/null || true
-  echo "127.0.0.1 origin.test" > "$dir/hosts"
+  # localhost too: a request that should have bypassed squid shows at once by how it
+  # arrives, not after the 35 s of a name squid cannot look up, and of each retry.
+  printf '127.0.0.1 origin.test\n127.0.0.1 localhost\n' > "$dir/hosts"
   cat > "$conf" <<CONF
 http_port 127.0.0.1:3128
 pid_filename $dir/squid.pid
