@@ -6,6 +6,8 @@
 //   download_bench.exe peak URL               peak memory of one HttpDownload
 //   download_bench.exe refused URL REPEATS    time until HttpDownload gives -2
 //   download_bench.exe run INFO_URL REPEATS   wall time of whole update runs
+//   download_bench.exe resume WHOLE_URL CUT_URL  a file fetched whole, then over a link
+//                                             that drops: results, times, byte-exact
 #include <winsock2.h>
 #include <windows.h>
 #include <psapi.h>
@@ -125,6 +127,43 @@ int Download(const char* url, int repeats)
     return 0;
 }
 
+bool SameFiles(const std::string& a, const std::string& b)
+{
+    FILE* fa = fopen(a.c_str(), "rb");
+    FILE* fb = fopen(b.c_str(), "rb");
+    bool same = fa && fb;
+    static char ba[1 << 16], bb[1 << 16];
+    for (size_t n; same && (n = fread(ba, 1, sizeof ba, fa)) > 0;)
+        same = fread(bb, 1, sizeof bb, fb) == n && memcmp(ba, bb, n) == 0;
+    same = same && fread(bb, 1, 1, fb) == 0;
+    if (fa)
+        fclose(fa);
+    if (fb)
+        fclose(fb);
+    return same;
+}
+
+// The same file fetched whole and over a link that drops the connection every few MiB.
+int Resume(const char* wholeUrl, const char* cutUrl)
+{
+    CUpdateEngine engine;
+    const std::string whole = TempFile("bench_whole.bin"), cut = TempFile("bench_cut.bin");
+    double t = Now();
+    const int rcWhole = engine.HttpDownload(wholeUrl, whole.c_str(), false);
+    const double wholeTime = Now() - t;
+    t = Now();
+    const int rcCut = engine.HttpDownload(cutUrl, cut.c_str(), false);
+    const double cutTime = Now() - t;
+    const bool same = rcWhole == 200 && rcCut == 200 && SameFiles(whole, cut);
+    printf(
+        "size_mib=%.1f whole_result=%d whole_s=%.2f cut_result=%d cut_s=%.2f time_ratio=%.2f byte_exact=%d\n",
+        double(FileSize(whole)) / (1024 * 1024), rcWhole, wholeTime, rcCut, cutTime, cutTime / wholeTime,
+        same ? 1 : 0);
+    DeleteFileA(whole.c_str());
+    DeleteFileA(cut.c_str());
+    return same ? 0 : 1;
+}
+
 int Peak(const char* url)
 {
     CUpdateEngine engine;
@@ -214,6 +253,8 @@ int main(int argc, char** argv)
         return Refused(argv[2], repeats);
     if (argc > 2 && mode == "run")
         return Runs(argv[2], repeats);
-    fprintf(stderr, "usage: download_bench download|peak|refused|run URL [REPEATS]\n");
+    if (argc > 3 && mode == "resume")
+        return Resume(argv[2], argv[3]);
+    fprintf(stderr, "usage: download_bench download|peak|refused|run URL [REPEATS], or resume URL URL\n");
     return 2;
 }

@@ -40,7 +40,13 @@ except OSError:
     pass
 PY
 stall=$!
-trap 'bash scripts/nginx.sh stop "$dir"; bash scripts/squid.sh stop "$build/bench-squid"; kill $stall 2>/dev/null' EXIT
+# A link that drops the connection after every 5 MiB, to a server that resumes: 127.0.0.6
+# and https on 127.0.0.1:4433 (the tests' certificate).
+[ -f "$www/f50m.bin" ] || head -c $((50 * 1024 * 1024)) /dev/urandom > "$www/f50m.bin"
+python3 bench/flaky-server.py "$www/f50m.bin" $((5 * 1024 * 1024)) "$dir/sent.log" 127.0.0.6 \
+  "$build/bin/signed/tls/tls_good.crt" "$build/bin/signed/tls/tls_good.key" &
+flaky=$!
+trap 'bash scripts/nginx.sh stop "$dir"; bash scripts/squid.sh stop "$build/bench-squid"; kill $stall $flaky 2>/dev/null' EXIT
 app=$build/bench-app
 rm -rf "$app" && mkdir -p "$app"
 cp "$build/bin/Module_Client_Updater.exe" "$app/"
@@ -71,6 +77,12 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   echo "== the same over https (the system'"'"'s HTTP stack)"
   $bench download https://localhost/f1m.bin 9
   $bench download https://localhost/f64m.bin 5
+  echo "== 50 MiB fetched whole, then over a link that drops the connection after every 5 MiB"
+  for base in http://127.0.0.6 https://localhost:4433; do
+    : > "'"$dir"'/sent.log"
+    $bench resume $base/whole $base/cut
+    awk "\$1 == \"cut\" { n += \$2 } END { printf \"bytes sent for the cut one over its size: %.4f\n\", n / (50 * 1048576) }" "'"$dir"'/sent.log"
+  done
   echo "== peak memory of one HttpDownload, each in a fresh process"
   for mib in 1 64 256; do $bench peak http://127.0.0.1/f${mib}m.bin; done
   echo "== refused connection (nothing listens on 127.0.0.2:80)"
