@@ -5,7 +5,6 @@
 
 #include <commctrl.h>
 
-
 namespace {
 // One subclass id for all window objects; the reference data is the object.
 const UINT_PTR kSubclassId = 0x46574E44;
