@@ -22,8 +22,6 @@ public:
     using CTaskbarNotifier::BarWidth;
     using CTaskbarNotifier::Layout;
     using CTaskbarNotifier::m_bmpSkin;
-    using CTaskbarNotifier::m_btnCancel;
-    using CTaskbarNotifier::m_btnInstall;
     using CTaskbarNotifier::m_fontText;
     using CTaskbarNotifier::m_fontTitle;
     using CTaskbarNotifier::m_nSkinWidth;
@@ -51,6 +49,7 @@ protected:
     Notifier()
     {
         ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &m_saved, 0);
+        SetWorkArea({0, 0, 1280, 984}); // a taskbar at the bottom
         m_notifier.Create(&m_owner);
         m_notifier.SetVersionText("1.0");
         m_notifier.SetSkin(IDB_NOTIFIER_SKIN, 255, 0, 255);
@@ -58,6 +57,11 @@ protected:
     }
     ~Notifier() override { SetWorkArea(m_saved); }
     static void SetWorkArea(RECT rc) { ::SystemParametersInfoA(SPI_SETWORKAREA, 0, &rc, 0); }
+    void SlideIn(const char* text)
+    {
+        m_notifier.Show(text, 500, 3000, 500);
+        m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
+    }
     bool InShape(int x, int y) const
     {
         CRgn rgn(::CreateRectRgn(0, 0, 0, 0));
@@ -103,7 +107,6 @@ TEST_F(Notifier, SlidesFromTheTaskbarsEdgeAndBack)
 
 TEST_F(Notifier, ShowDuringEachState)
 {
-    SetWorkArea({0, 0, 1280, 984});
     const auto show = [&](const char* text) { m_notifier.Show(text, 500, 3000, 500); };
     show("a");
     show("b"); // before the first tick: from the start again
@@ -145,36 +148,6 @@ TEST_F(Notifier, ShapeFromTheSkinsKeyColour)
     EXPECT_FALSE(::IsWindowVisible(unskinned.m_hWnd));
 }
 
-TEST_F(Notifier, ProgressPaintedAndRepaintedWhenItChanges)
-{
-    SetWorkArea({0, 0, 1280, 984});
-    m_notifier.Show("正在下载升级包......\r\n", 500, 3000, 500);
-    m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
-    m_notifier.m_bShowProgress = true;
-    m_notifier.SetProgress(333, 1000);
-    CCanvas canvas(240, 100, 0);
-    CClientDC screen(m_notifier.m_hWnd);
-    ::BitBlt(canvas, 0, 0, 240, 100, screen, 0, 0, SRCCOPY);
-    int nGreen = 0; // row 53 of the bar (10, 46, 230, 61): frame, 72 green pixels, then the skin
-    for (int x = 10; x < 230; ++x)
-        nGreen += canvas.Pixel(x, 53) == RGB(0, 225, 50) ? 1 : 0;
-    EXPECT_EQ(nGreen, 72);
-    EXPECT_EQ(canvas.Pixel(10, 53), RGB(180, 180, 180));
-    EXPECT_EQ(canvas.Pixel(11, 53), RGB(0, 225, 50));
-    const struct {
-        int received, width;
-        const char* percent;
-    } cases[] = {{333, 73, "33%"}, {5, 1, "1%"}, {995, 219, "100%"}, {0, 0, "0%"}, {1500, 220, "100%"}};
-    for (const auto& c : cases) {
-        m_notifier.SetProgress(c.received, 1000);
-        EXPECT_EQ(m_notifier.BarWidth(220), c.width) << c.received;
-        EXPECT_EQ(m_notifier.PercentText(), c.percent) << c.received;
-    }
-    m_notifier.SetProgress(5, 0); // no total: the status text again
-    ::BitBlt(canvas, 0, 0, 240, 100, screen, 0, 0, SRCCOPY);
-    EXPECT_NE(canvas.Pixel(229, 53), RGB(180, 180, 180));
-}
-
 int CALLBACK CollectText(HDC, HANDLETABLE*, const ENHMETARECORD* pRecord, int, LPARAM lParam)
 {
     if (pRecord->iType == EMR_EXTTEXTOUTW) {
@@ -199,12 +172,11 @@ std::vector<std::wstring> TextsPainted(HWND hWnd)
     return texts;
 }
 
-// Also run on a system whose ANSI code page is not 936 (a ctest entry of its own).
-TEST_F(Notifier, TextsReadRightOnAnyCodePage)
+// Also run on a system whose ANSI code page is not 936 (a ctest entry of its own): the
+// texts, the progress and its bar, repainted when it changes.
+TEST_F(Notifier, TextsAndProgressPainted)
 {
-    SetWorkArea({0, 0, 1280, 984});
-    m_notifier.Show("正在下载升级包......\r\n", 500, 3000, 500);
-    m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
+    SlideIn("正在下载升级包......\r\n");
     const std::wstring title = L"Vantorel 程序升级程序(v1.0)";
     EXPECT_EQ(TextsPainted(m_notifier.m_hWnd), (std::vector<std::wstring>{title, L"正在下载升级包......"}));
     m_notifier.m_bShowProgress = true;
@@ -215,21 +187,39 @@ TEST_F(Notifier, TextsReadRightOnAnyCodePage)
     ::GetDlgItemTextW(m_notifier.m_hWnd, IDC_NOTIFIER_CANCEL, caption, 16);
     EXPECT_STREQ(caption, L"取消升级");
     // Their fonts hold the characters: no boxes in their place.
-    CClientDC dc(m_notifier.m_hWnd);
+    CClientDC screen(m_notifier.m_hWnd);
     for (const HFONT hFont : {HFONT(m_notifier.m_fontTitle), HFONT(m_notifier.m_fontText)}) {
-        CSelectObject font(dc, hFont);
+        CSelectObject font(screen, hFont);
         WORD glyphs[8];
-        ::GetGlyphIndicesW(dc, L"程序升级接收总量", 8, glyphs, GGI_MARK_NONEXISTING_GLYPHS);
+        ::GetGlyphIndicesW(screen, L"程序升级接收总量", 8, glyphs, GGI_MARK_NONEXISTING_GLYPHS);
         EXPECT_EQ(std::count(glyphs, glyphs + 8, 0xFFFF), 0);
     }
+    CCanvas canvas(240, 100, 0);
+    ::BitBlt(canvas, 0, 0, 240, 100, screen, 0, 0, SRCCOPY);
+    int nGreen = 0; // row 53 of the bar (10, 46, 230, 61): frame, 72 green pixels, then the skin
+    for (int x = 10; x < 230; ++x)
+        nGreen += canvas.Pixel(x, 53) == RGB(0, 225, 50) ? 1 : 0;
+    EXPECT_EQ(nGreen, 72);
+    EXPECT_EQ(canvas.Pixel(10, 53), RGB(180, 180, 180));
+    EXPECT_EQ(canvas.Pixel(11, 53), RGB(0, 225, 50));
+    const struct {
+        int received, width;
+        const char* percent;
+    } cases[] = {{333, 73, "33%"}, {5, 1, "1%"}, {995, 219, "100%"}, {0, 0, "0%"}, {1500, 220, "100%"}};
+    for (const auto& c : cases) {
+        m_notifier.SetProgress(c.received, 1000);
+        EXPECT_EQ(m_notifier.BarWidth(220), c.width) << c.received;
+        EXPECT_EQ(m_notifier.PercentText(), c.percent) << c.received;
+    }
+    m_notifier.SetProgress(5, 0); // no total: the status text again
+    ::BitBlt(canvas, 0, 0, 240, 100, screen, 0, 0, SRCCOPY);
+    EXPECT_NE(canvas.Pixel(229, 53), RGB(180, 180, 180));
 }
 
 TEST_F(Notifier, ClicksCommandsAndNoActivation)
 {
-    SetWorkArea({0, 0, 1280, 984});
     ::SetActiveWindow(m_owner.m_hWnd);
-    m_notifier.Show("x", 500, 3000, 500);
-    m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
+    SlideIn("x");
     EXPECT_EQ(::GetActiveWindow(), m_owner.m_hWnd) << "the popup never takes the keyboard";
     m_notifier.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
     PumpUntil([] { return false; }, 50);
@@ -246,10 +236,8 @@ TEST_F(Notifier, ClicksCommandsAndNoActivation)
 
 TEST_F(Notifier, NoGdiObjectLeftBehind)
 {
-    SetWorkArea({0, 0, 1280, 984});
     const auto cycle = [&] {
-        m_notifier.Show("x", 500, 3000, 500);
-        m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
+        SlideIn("x");
         m_notifier.m_bShowProgress = !m_notifier.m_bShowProgress;
         m_notifier.SetProgress(m_notifier.m_bShowProgress ? 400 : 600, 1000);
         m_notifier.SetSkin(IDB_TEST_CUTSKIN, 255, 0, 255);
@@ -277,10 +265,10 @@ void ExpectLaidOutAt(CProbe& notifier, int nDpi)
 {
     const auto S = [nDpi](LONG n) { return ::MulDiv(n, nDpi, 96); };
     EXPECT_EQ(Corners(notifier.m_hWnd, nullptr), (std::vector<LONG>{1280 - S(240), 984 - S(100), 1280, 984}));
-    EXPECT_EQ(Corners(notifier.m_btnInstall.m_hWnd, notifier.m_hWnd),
-              (std::vector<LONG>{S(40), S(70), S(110), S(90)}));
-    EXPECT_EQ(Corners(notifier.m_btnCancel.m_hWnd, notifier.m_hWnd),
-              (std::vector<LONG>{S(120), S(70), S(190), S(90)}));
+    for (const auto& [nID, nLeft] :
+         {std::pair<UINT, LONG>{IDC_NOTIFIER_INSTALL, 40}, {IDC_NOTIFIER_CANCEL, 120}})
+        EXPECT_EQ(Corners(::GetDlgItem(notifier.m_hWnd, nID), notifier.m_hWnd),
+                  (std::vector<LONG>{S(nLeft), S(70), S(nLeft + 70), S(90)}));
     notifier.SetProgress(500, 1000);
     CCanvas canvas(S(240), S(100), 0);
     ::BitBlt(canvas, 0, 0, S(240), S(100), CClientDC(notifier.m_hWnd), 0, 0, SRCCOPY);
@@ -302,7 +290,6 @@ TEST_F(Notifier, LaidOutAtTheDisplaysScale)
     ::GetEnvironmentVariableA("UPDATER_TEST_DPI", dpi, sizeof dpi);
     const int nDpi = atoi(dpi);
     ASSERT_EQ(::GetDeviceCaps(CClientDC(nullptr), LOGPIXELSX), nDpi);
-    SetWorkArea({0, 0, 1280, 984});
     m_notifier.Show("x", 500, 3000, 500);
     m_notifier.SendMessage(WM_DPICHANGED, MAKEWPARAM(144, 144));
     m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
