@@ -183,16 +183,20 @@ void SetServerSetting(const std::string& bytes, DWORD type)
                           static_cast<DWORD>(bytes.size()));
 }
 
-CNginxSite::CNginxSite()
+std::string FixtureFolder(const char* variable)
 {
-    const char* www = std::getenv("E2E_WWW");
-    if (!www) {
-        std::fprintf(stderr, "run through ctest: the nginx fixture sets E2E_WWW\n");
+    const char* folder = std::getenv(variable);
+    if (!folder) {
+        std::fprintf(stderr, "run through ctest: a fixture sets %s\n", variable);
         std::abort();
     }
-    m_root = "Z:" + std::string(www) + "/";
-    std::replace(m_root.begin(), m_root.end(), '/', '\\');
-    m_download = m_root + "download\\";
+    std::string path = "Z:" + std::string(folder) + "/";
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+CNginxSite::CNginxSite() : m_root(FixtureFolder("E2E_WWW")), m_download(m_root + "download\\")
+{
 }
 
 CNginxSite::~CNginxSite()

@@ -29,6 +29,9 @@ std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 // A text in the system's ANSI code page.
 std::string Ansi(const wchar_t* text);
+// The Linux folder that a ctest fixture names in `variable`, as a Windows path with a
+// final backslash; the run ends when it is not set.
+std::string FixtureFolder(const char* variable);
 
 // Dispatches this thread's messages until done() holds or `ms` have passed (a bound
 // against hangs, not a speed goal); returns done().
