@@ -112,8 +112,10 @@ protected:
     }();
 };
 
-// The log tells support what a run did: the URL asked, each package and its exit code. An
-// oversized log is put aside at the start.
+// An update with the main program running, from two starts at once: one copy, one run,
+// one question; starts while it asks leave it alone. The log tells support what a run
+// did: the URL asked, each package and its exit code. An oversized log is put aside at
+// the start.
 TEST_F(WholeProgram, UpdateWithTheMainProgramRunningThenCancel)
 {
     PublishUpdate({"a.exe", "exit3010.exe"});
@@ -121,9 +123,19 @@ TEST_F(WholeProgram, UpdateWithTheMainProgramRunningThenCancel)
     RemoveFolder(log); // a folder an interrupted run left there
     WriteFileBytes(log, std::string(1100000, 'x'));
     const CFake main = StartFake(m_app, "Vantorel.exe", "wait", "fake_1_2_3_4.exe");
-    CBoxWatcher watcher([](size_t) { return IDYES; }, 1, {main});
-    Launch({"-x & %y% (z)"}); // the relaunch script's own tests read what the copy is given
+    size_t copies = 0;
+    CBoxWatcher watcher(
+        [&](size_t) {
+            Launch({"", "1"});
+            copies = ProcessIds(kCopyName).size();
+            return IDYES;
+        },
+        1, {main});
+    const size_t requests = InfoRequests();
+    Launch({"-x & %y% (z)", ""}); // the relaunch script's own tests read what the copy is given
     EXPECT_TRUE(PumpUntil([&] { return ReadFileBytes(m_folder + "ran.log") == "a.exe\nexit3010.exe\n"; }));
+    EXPECT_EQ(copies, 1u);
+    EXPECT_EQ(InfoRequests(), requests + 1);
     ASSERT_EQ(watcher.Boxes().size(), 1u);
     EXPECT_EQ(watcher.Boxes()[0].caption, "请关闭Vantorel主程序");
     EXPECT_EQ(WaitForSingleObject(main, 0), WAIT_OBJECT_0);
@@ -198,30 +210,6 @@ TEST_F(WholeProgram, StartWhileACopySitsInTheTrayChecksAfresh)
     EXPECT_TRUE(CleanedUp(m_app));
     EXPECT_EQ(InfoRequests(), requests + 3);
     EXPECT_TRUE(watcher.Boxes().empty());
-}
-
-// Starts while a copy is at work (asking to close the main program) leave it alone,
-// and two starts at once give one copy and one run.
-TEST_F(WholeProgram, StartsWhileACopyIsAtWorkLeaveItAlone)
-{
-    PublishUpdate({"a.exe"});
-    const CFake main = StartFake(m_app, "Vantorel.exe", "wait", "fake_1_2_3_4.exe");
-    size_t copies = 0;
-    CBoxWatcher watcher(
-        [&](size_t) {
-            Launch({"", "1"});
-            copies = ProcessIds(kCopyName).size();
-            return IDYES;
-        },
-        1, {main});
-    const size_t requests = InfoRequests();
-    Launch({"", ""});
-    EXPECT_TRUE(PumpUntil([&] { return ReadFileBytes(m_folder + "ran.log") == "a.exe\n"; }));
-    EXPECT_EQ(copies, 1u);
-    EXPECT_EQ(watcher.Boxes().size(), 1u);
-    EXPECT_EQ(InfoRequests(), requests + 1);
-    Cancel();
-    EXPECT_TRUE(CleanedUp(m_app));
 }
 
 // A package download that the server stalls shows its progress, and ends when the user

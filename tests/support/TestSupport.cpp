@@ -195,10 +195,6 @@ std::string FixtureFolder(const char* variable)
     return path;
 }
 
-CNginxSite::CNginxSite() : m_root(FixtureFolder("E2E_WWW")), m_download(m_root + "download\\")
-{
-}
-
 CNginxSite::~CNginxSite()
 {
     for (const std::string& path : m_published)
@@ -223,16 +219,14 @@ static std::string Text936(HWND hWnd)
 
 CBoxWatcher::CBoxWatcher(std::function<int(size_t)> answer, size_t scripted, std::vector<HANDLE> fallback)
     : m_thread([this, answer, scripted, fallback] {
-          while (!m_stop) {
+          for (; !m_stop; ::Sleep(10)) {
               const HWND box = FindTopWindow([](HWND hWnd) {
                   char cls[16] = "";
                   ::GetClassNameA(hWnd, cls, sizeof cls);
                   return strcmp(cls, "#32770") == 0 && ::GetDlgItem(hWnd, 0xFFFF);
               });
-              if (!box) {
-                  ::Sleep(10);
+              if (!box)
                   continue;
-              }
               std::unique_lock<std::mutex> lock(m_mutex);
               const size_t index = m_boxes.size();
               m_boxes.push_back({Text936(box), Text936(::GetDlgItem(box, 0xFFFF))});

@@ -68,7 +68,6 @@ class CFake {
 public:
     explicit CFake(HANDLE h = nullptr) : m_h(h) {}
     CFake(CFake&& other) noexcept : m_h(std::exchange(other.m_h, nullptr)) {}
-    CFake& operator=(const CFake&) = delete;
     ~CFake();
     operator HANDLE() const { return m_h; }
 
@@ -93,7 +92,7 @@ void SetServerSetting(const std::string& bytes, DWORD type = REG_SZ);
 // publishes there goes with it.
 class CNginxSite {
 public:
-    CNginxSite();
+    CNginxSite() : m_root(FixtureFolder("E2E_WWW")), m_download(m_root + "download\\") {}
     ~CNginxSite();
     void Publish(const std::string& name, const std::string& bytes); // as download\<name>
     std::string Log() const { return ReadFileBytes(m_root + "..\\access.log"); }

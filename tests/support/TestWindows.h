@@ -6,10 +6,6 @@
 #include "TestSupport.h"
 #include "framework/DeviceContexts.h"
 #include "framework/GdiObjects.h"
-#include "framework/Wnd.h"
-
-#include <functional>
-#include <vector>
 
 // Wine 8's GetGuiResources always answers 0: there the count is derived from how
 // many more handles can still be created.

@@ -259,26 +259,6 @@ std::vector<LONG> Corners(HWND hWnd, HWND hTo)
     return {rc.left, rc.top, rc.right, rc.bottom};
 }
 
-// Slid in at the bottom edge at nDpi: size and place, shape, buttons, the progress bar,
-// and at 200 % the art drawn at twice the size, whose gradient steps within pixel pairs.
-void ExpectLaidOutAt(CProbe& notifier, int nDpi)
-{
-    const auto S = [nDpi](LONG n) { return ::MulDiv(n, nDpi, 96); };
-    EXPECT_EQ(Corners(notifier.m_hWnd, nullptr), (std::vector<LONG>{1280 - S(240), 984 - S(100), 1280, 984}));
-    for (const auto& [nID, nLeft] :
-         {std::pair<UINT, LONG>{IDC_NOTIFIER_INSTALL, 40}, {IDC_NOTIFIER_CANCEL, 120}})
-        EXPECT_EQ(Corners(::GetDlgItem(notifier.m_hWnd, nID), notifier.m_hWnd),
-                  (std::vector<LONG>{S(nLeft), S(70), S(nLeft + 70), S(90)}));
-    notifier.SetProgress(500, 1000);
-    CCanvas canvas(S(240), S(100), 0);
-    ::BitBlt(canvas, 0, 0, S(240), S(100), CClientDC(notifier.m_hWnd), 0, 0, SRCCOPY);
-    EXPECT_EQ(canvas.Pixel(S(20), S(53)), RGB(0, 225, 50)) << "the bar's fill";
-    int nSteps = 0;
-    for (int y = 60; y < 140; y += 2)
-        nSteps += canvas.Pixel(460, y) != canvas.Pixel(460, y + 1);
-    EXPECT_TRUE(nDpi != 192 || nSteps > 0) << "the 2x art as it is";
-}
-
 // At the scale this process started with (UPDATER_TEST_DPI, 96 by default), the
 // taskbar monitor's: not the one WM_DPICHANGED names at the start of the slide, and
 // again once it is no longer the popup's (laid out at another here: under Wine a
@@ -289,18 +269,34 @@ TEST_F(Notifier, LaidOutAtTheDisplaysScale)
     char dpi[8] = "96";
     ::GetEnvironmentVariableA("UPDATER_TEST_DPI", dpi, sizeof dpi);
     const int nDpi = atoi(dpi);
+    const auto S = [nDpi](LONG n) { return ::MulDiv(n, nDpi, 96); };
     ASSERT_EQ(::GetDeviceCaps(CClientDC(nullptr), LOGPIXELSX), nDpi);
     m_notifier.Show("x", 500, 3000, 500);
     m_notifier.SendMessage(WM_DPICHANGED, MAKEWPARAM(144, 144));
     m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
     m_notifier.m_bShowProgress = true;
-    ExpectLaidOutAt(m_notifier, nDpi);
+    // Slid in at the bottom edge: size and place, buttons, the progress bar, and at 200 %
+    // the art drawn at twice the size, whose gradient steps within pixel pairs.
+    EXPECT_EQ(Corners(m_notifier.m_hWnd, nullptr),
+              (std::vector<LONG>{1280 - S(240), 984 - S(100), 1280, 984}));
+    for (const auto& [nID, nLeft] :
+         {std::pair<UINT, LONG>{IDC_NOTIFIER_INSTALL, 40}, {IDC_NOTIFIER_CANCEL, 120}})
+        EXPECT_EQ(Corners(::GetDlgItem(m_notifier.m_hWnd, nID), m_notifier.m_hWnd),
+                  (std::vector<LONG>{S(nLeft), S(70), S(nLeft + 70), S(90)}));
+    m_notifier.SetProgress(500, 1000);
+    CCanvas canvas(S(240), S(100), 0);
+    ::BitBlt(canvas, 0, 0, S(240), S(100), CClientDC(m_notifier.m_hWnd), 0, 0, SRCCOPY);
+    EXPECT_EQ(canvas.Pixel(S(20), S(53)), RGB(0, 225, 50)) << "the bar's fill";
+    int nSteps = 0;
+    for (int y = 60; y < 140; y += 2)
+        nSteps += canvas.Pixel(460, y) != canvas.Pixel(460, y + 1);
+    EXPECT_TRUE(nDpi != 192 || nSteps > 0) << "the 2x art as it is";
     const long nBefore = GdiObjectsInUse();
     for (UINT nOther : {144, 96, 192}) { // the art scaled, as it is, and doubled
         m_notifier.Hide();
         m_notifier.Layout(nOther);
         m_notifier.SendMessage(WM_DPICHANGED, MAKEWPARAM(nOther, nOther));
-        EXPECT_EQ(m_notifier.m_nSkinWidth, ::MulDiv(240, nDpi, 96)) << nOther;
+        EXPECT_EQ(m_notifier.m_nSkinWidth, S(240)) << nOther;
     }
     EXPECT_EQ(GdiObjectsInUse(), nBefore);
     ASSERT_TRUE(m_notifier.SetSkin(IDB_TEST_CUTSKIN, 255, 0, 255));
@@ -308,8 +304,8 @@ TEST_F(Notifier, LaidOutAtTheDisplaysScale)
     CSelectObject select(skin, m_notifier.m_bmpSkin);
     const int W = m_notifier.m_nSkinWidth;
     int nWrong = InShape(W - 1, 0); // the corner itself a hole
-    for (int y = 0; y < ::MulDiv(10, nDpi, 96); ++y)
-        for (int x = W - ::MulDiv(10, nDpi, 96); x < W; ++x)
+    for (int y = 0; y < S(10); ++y)
+        for (int x = W - S(10); x < W; ++x)
             nWrong += ::GetPixel(skin, x, y) != (InShape(x, y) ? RGB(0, 0, 82) : RGB(255, 0, 255));
     EXPECT_EQ(nWrong, 0);
 }
