@@ -26,6 +26,8 @@ const Messages kInfoOk = Info(0) + TransferPhases() + Info(10);
 const Messages kDownloaded = TransferPhases() + Package(10);
 const Messages kTwoDownloaded = kDownloaded + kDownloaded;
 const auto Url = [](const std::string& name) { return "http://127.0.0.1/download/" + name; };
+// Copies of the fake program signed afresh by the test set-up, as published.
+const auto Signed = [](const std::string& name) { return Url("signed_" + name + ".exe"); };
 
 // Packages that another program could have rewritten as they were started.
 std::vector<std::string> g_writableAtStart;
@@ -123,17 +125,16 @@ TEST_F(UpdateWorker, RunsThatEndAtTheVerdict)
     const struct {
         const char* info; // null: the update-info URL answers 404
         Messages messages;
-        DWORD exitCode;
         const char* main = nullptr; // the installed Vantorel.exe, if any
     } cases[] = {
-        {"a\nb\nc\nlatest\n", kInfoOk + Result(0), 0},
-        {"a\r\nb\r\nc\r\ntoo_old\r\n", kInfoOk + Result(10), 0},
-        {"a\nb\nc\nLatest\n", kInfoOk + Error(10), 1},
-        {nullptr, Info(0) + TransferPhases(10) + Info(20, 404), 1},
-        {largest.c_str(), kInfoOk + Result(0), 0},
-        {tooLarge.c_str(), Info(0) + TransferPhases(10) + Info(20, -1), 1},
+        {"a\nb\nc\nlatest\n", kInfoOk + Result(0)},
+        {"a\r\nb\r\nc\r\ntoo_old\r\n", kInfoOk + Result(10)},
+        {"a\nb\nc\nLatest\n", kInfoOk + Error(10)},
+        {nullptr, Info(0) + TransferPhases(10) + Info(20, 404)},
+        {largest.c_str(), kInfoOk + Result(0)},
+        {tooLarge.c_str(), Info(0) + TransferPhases(10) + Info(20, -1)},
         // An unsigned answer where the main program requires a signed one.
-        {"a\nb\nc\nlatest\n", Info(0) + TransferPhases() + Info(20, -1), 1, "signed\\vrequires.exe"},
+        {"a\nb\nc\nlatest\n", Info(0) + TransferPhases() + Info(20, -1), "signed\\vrequires.exe"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.info ? c.info : "404");
@@ -148,7 +149,7 @@ TEST_F(UpdateWorker, RunsThatEndAtTheVerdict)
         EXPECT_FALSE(FileExists(m_folder + "update_files\\update_info")
                      && std::get<0>(c.messages.back()) == UM_INFO_STATE)
             << "nothing refused is kept";
-        EXPECT_EQ(m_exitCode, c.exitCode);
+        EXPECT_EQ(m_exitCode, std::get<0>(c.messages.back()) == UM_UPDATE_RESULT ? 0u : 1u);
         EXPECT_FALSE(FileExists(m_folder + "update_files\\sub"));
         EXPECT_EQ(FolderLeft(), std::get<0>(c.messages.back()) == UM_INFO_STATE)
             << "only a failed update-info download leaves it";
@@ -215,35 +216,32 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
         // One taken by another spelling, found at its turn.
         {{Url("verylongname.exe"), Url(alias)}, kDownloaded + Error(10), nullptr},
         // Signed by A: its own packages run; a refusal comes before anything is closed or run.
-        {{Url("signed_a.exe")}, kDownloaded + Result(20), "signed_a.exe\n", kSignedByA},
-        {{Url("signed_a.exe"), Url("signed_b.exe")}, kTwoDownloaded + Error(20), nullptr, kSignedByA},
+        {{Signed("a")}, kDownloaded + Result(20), "signed_a.exe\n", kSignedByA},
+        {{Signed("a"), Signed("b")}, kTwoDownloaded + Error(20), nullptr, kSignedByA},
         {{Url("a.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
-        {{Url("signed_altered.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
-        {{Url("signed_expired.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
-        {{Url("signed_no_usage.exe")}, kDownloaded + Error(20), nullptr, kSignedByA}, // names no usage at all
+        {{Signed("altered")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        {{Signed("expired")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        {{Signed("no_usage")}, kDownloaded + Error(20), nullptr, kSignedByA}, // names no usage at all
         // A's subject through a second intermediate of the same root: a renewal.
-        {{Url("signed_renewed.exe")}, kDownloaded + Result(20), "signed_renewed.exe\n", kSignedByA},
+        {{Signed("renewed")}, kDownloaded + Result(20), "signed_renewed.exe\n", kSignedByA},
         // The main program's signature cut short: it names no publisher, so none runs.
         {{Url("a.exe")}, kDownloaded + Error(20), nullptr, "signed\\damaged.exe"},
         // A's names, from an untrusted root named as the trusted one.
-        {{Url("signed_lookalike.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        {{Signed("lookalike")}, kDownloaded + Error(20), nullptr, kSignedByA},
         // No rollback: A's packages naming the installed product (in any case and string
         // table, blanks around it aside) carry at least its product version; A's tools are
         // not judged.
-        {{Url("signed_v1_2_4_0.exe"), Url("signed_v1_2_3_4.exe"), Url("signed_vhelper.exe")},
+        {{Signed("v1_2_4_0"), Signed("v1_2_3_4"), Signed("vhelper")},
          kTwoDownloaded + kDownloaded + Result(20),
          "signed_v1_2_4_0.exe\nsigned_v1_2_3_4.exe\nsigned_vhelper.exe\n",
          kSignedByA},
-        {{Url("signed_v1_2_3_3.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
-        {{Url("signed_v0_3_4_5.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
-        {{Url("signed_vcase.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
-        {{Url("signed_vsecond.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
-        {{Url("signed_vmissing.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
-        {{Url("signed_v1_2_4_0.exe"), Url("signed_v1_2_3_3.exe")},
-         kTwoDownloaded + Error(20),
-         nullptr,
-         kSignedByA},
-        {{Url("signed_v1_2_3_3.exe")}, kDownloaded + Result(20), "signed_v1_2_3_3.exe\n", "fake_1_2_3_4.exe"},
+        {{Signed("v1_2_3_3")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        {{Signed("v0_3_4_5")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        {{Signed("vcase")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        {{Signed("vsecond")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        {{Signed("vmissing")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        {{Signed("v1_2_4_0"), Signed("v1_2_3_3")}, kTwoDownloaded + Error(20), nullptr, kSignedByA},
+        {{Signed("v1_2_3_3")}, kDownloaded + Result(20), "signed_v1_2_3_3.exe\n", "fake_1_2_3_4.exe"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.urls.empty() ? "no packages" : c.urls.back());
@@ -265,11 +263,7 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
         EXPECT_TRUE(!main || WaitForSingleObject(main, 0) == (c.ran ? WAIT_OBJECT_0 : WAIT_TIMEOUT))
             << "ended";
     }
-}
-
-// A main program that cannot be read might be signed: it lets no package run.
-TEST(PackageTrust, UnreadableMainProgramAdmitsNothing)
-{
+    // A main program that cannot be read might be signed: it lets no package run.
     CHandle lock;
     EXPECT_FALSE(CPackageTrust("C:\\no\\such\\Vantorel.exe").Admit(ExeFolder() + "signed\\a.exe", lock));
 }

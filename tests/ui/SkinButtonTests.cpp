@@ -37,8 +37,14 @@ void MouseAt(HWND hWnd, UINT message, WPARAM wParam, int x = 35, int y = 10)
     ::SendMessageA(hWnd, message, wParam, MAKELPARAM(x, y));
 }
 
-TEST(SkinButtonRegion, HoldsExactlyThePixelsNotOfTheKeyColour)
+// The region holds exactly the pixels not of the key colour; the draw modes tile, stretch
+// and copy, the copy clipped to the window's region.
+TEST(SkinButtonArt, RegionFromTheKeyColourAndTheDrawModes)
 {
+    CTestParent parent;
+    CSkinButton shaped, plain;
+    ASSERT_TRUE(shaped.Create("", WS_CHILD, RECT{0, 0, 70, 20}, &parent, 1));
+    ASSERT_TRUE(plain.Create("", WS_CHILD, RECT{0, 30, 70, 50}, &parent, 2));
     const struct {
         int cx, cy;
         std::function<bool(int, int)> opaque;
@@ -49,10 +55,9 @@ TEST(SkinButtonRegion, HoldsExactlyThePixelsNotOfTheKeyColour)
         {5, 2, [](int x, int y) { return y == 0 ? x == 4 : x == 0; }}, // a run closed by the row's end
         {16, 10, [](int x, int y) { return (x + y) % 2 == 0; }},       // 80 runs: the list grows twice
     };
-    CSkinButton button;
     for (const auto& c : cases) {
         CBitmap image = MakeBitmap(c.cx, c.cy, [&](int x, int y) { return c.opaque(x, y) ? kRed : kWhite; });
-        CRgn rgn(button.CreateRegionFromBitmap(image, kWhite));
+        CRgn rgn(plain.CreateRegionFromBitmap(image, kWhite));
         int nWrong = 0; // over the image and a frame of one pixel around it
         for (int y = -1; y <= c.cy; ++y)
             for (int x = -1; x <= c.cx; ++x)
@@ -60,16 +65,7 @@ TEST(SkinButtonRegion, HoldsExactlyThePixelsNotOfTheKeyColour)
                     (x >= 0 && y >= 0 && x < c.cx && y < c.cy && c.opaque(x, y)) != !!::PtInRegion(rgn, x, y);
         EXPECT_EQ(nWrong, 0) << c.cx << " x " << c.cy;
     }
-}
-
-TEST(SkinButtonDraw, TileStretchAndCopyClippedToTheWindowRegion)
-{
-    CTestParent parent;
-    CSkinButton shaped, plain;
-    ASSERT_TRUE(shaped.Create("", WS_CHILD, RECT{0, 0, 70, 20}, &parent, 1));
-    ASSERT_TRUE(plain.Create("", WS_CHILD, RECT{0, 30, 70, 50}, &parent, 2));
-    CRgn left;
-    left.CreateRectRgn(0, 0, 35, 20);
+    CRgn left(::CreateRectRgn(0, 0, 35, 20));
     ASSERT_TRUE(shaped.SetWindowRgn(left, TRUE));
     CBitmap gradient = MakeBitmap(30, 20, Gradient);
     CBitmap halves = MakeBitmap(80, 21, [](int x, int) { return x < 40 ? kRed : kBlue; });
@@ -110,7 +106,7 @@ protected:
     CTestParent m_parent;
 };
 
-TEST_F(SkinButton, EachStateShowsTheImageOfItsSlot)
+TEST_F(SkinButton, EachStatePaintsItsSlotsImageCaptionAndFocus)
 {
     const UINT kAll[5] = {IDB_TEST_NORMAL, IDB_TEST_PRESSED, IDB_TEST_HOVER, IDB_TEST_DISABLED,
                           IDB_TEST_FOCUS};
@@ -142,10 +138,7 @@ TEST_F(SkinButton, EachStateShowsTheImageOfItsSlot)
         DrawInto(button, canvas, c.nState);
         EXPECT_EQ(canvas.CountWrong([&](int, int) { return c.crFace; }), 0) << &c - cases;
     }
-}
-
-TEST_F(SkinButton, CaptionColourOffsetAndFocusRectangle)
-{
+    // The caption's colour and its offset when pressed, and the focus rectangle.
     CSkinButton button;
     Make(button, BS_PUSHBUTTON, 7, 10, "Ag");
     CCanvas normal(70, 20, kSentinel), pressed(70, 20, kSentinel), disabled(70, 20, kSentinel),
