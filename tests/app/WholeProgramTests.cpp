@@ -159,16 +159,14 @@ TEST_F(WholeProgram, StartUpFailureIsTold)
 {
     const std::string scratch = ScratchFolder();
     for (const std::string& folder : {m_app, scratch}) {
-        DeleteFileA((folder + kCopyName).c_str()); // a copy an interrupted run left
-        RemoveDirectoryA((folder + kCopyName).c_str());
+        RemoveFolder(folder + kCopyName); // or a copy an interrupted run left
         ASSERT_TRUE(CreateDirectoryA((folder + kCopyName).c_str(), nullptr));
     }
     CBoxWatcher watcher([](size_t) { return IDOK; }, 1, {});
     Launch({"1"});
     RemoveDirectoryA((scratch + kCopyName).c_str());
-    const auto boxes = watcher.Boxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "复制更新程序时出错");
+    ASSERT_EQ(watcher.Boxes().size(), 1u);
+    EXPECT_EQ(watcher.Boxes()[0].text, "复制更新程序时出错");
 }
 
 // A per-machine installation its user cannot write: the copy, the script and the

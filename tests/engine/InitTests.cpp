@@ -8,10 +8,9 @@
 
 namespace {
 
-using engine_detail::kDefaultInfoUrl;
 TEST(Init, UpdateInfoUrlAndVersionQuery)
 {
-    const std::string def = kDefaultInfoUrl, own = std::string("http://h/i.php?x=1\0", 19);
+    const std::string def = engine_detail::kDefaultInfoUrl, own = std::string("http://h/i.php?x=1\0", 19);
     const std::string longest = "http://h/" + std::string(290, 'a'); // 300 bytes with its NUL
     const struct {
         std::string settings; // empty: no value

@@ -292,30 +292,24 @@ CTestServer::CTestServer(const char* address) : m_hResume(::CreateEventA(nullptr
                     m_replies.erase(m_replies.begin());
                 }
             }
-            Answer(client, reply);
+            const std::string& b = reply.bytes;
+            for (size_t at = 0, n; at < b.size(); at += n) {
+                if (at == reply.pauseAt)
+                    ::WaitForSingleObject(m_hResume, INFINITE); // until Resume() or the end of the server
+                n = std::min({reply.chunk ? reply.chunk : b.size(), b.size() - at,
+                              at < reply.pauseAt ? reply.pauseAt - at : b.size()});
+                if (::send(client, b.data() + at, static_cast<int>(n), 0) != static_cast<int>(n))
+                    break;
+            }
+            const linger abortive = {1, 0};
+            if (reply.reset)
+                ::setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive),
+                             sizeof abortive);
+            else
+                ::shutdown(client, SD_SEND);
+            ::closesocket(client);
         }
     });
-}
-
-void CTestServer::Answer(SOCKET client, const Reply& reply)
-{
-    const std::string& b = reply.bytes;
-    for (size_t at = 0, n; at < b.size(); at += n) {
-        if (at == reply.pauseAt)
-            ::WaitForSingleObject(m_hResume, INFINITE); // until Resume() or the end of the server
-        n = std::min(reply.chunk ? reply.chunk : b.size(), b.size() - at);
-        if (at < reply.pauseAt && at + n > reply.pauseAt)
-            n = reply.pauseAt - at;
-        if (::send(client, b.data() + at, static_cast<int>(n), 0) != static_cast<int>(n))
-            break;
-    }
-    const linger abortive = {1, 0};
-    if (reply.reset)
-        ::setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive),
-                     sizeof abortive);
-    else
-        ::shutdown(client, SD_SEND);
-    ::closesocket(client);
 }
 
 CTestServer::~CTestServer()

@@ -140,7 +140,6 @@ public:
     std::vector<std::string> Requests();
 
 private:
-    void Answer(SOCKET client, const Reply& reply);
     SOCKET m_listen;
     HANDLE m_hResume;
     std::mutex m_mutex;

@@ -132,16 +132,6 @@ TEST_F(Notifier, ShowDuringEachState)
     EXPECT_EQ(m_notifier.m_nState, CTaskbarNotifier::STATE_DISAPPEARING);
     m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_DISAPPEAR);
     EXPECT_TRUE(m_notifier.At({1040, 886}));
-}
-
-// A skin cut by its key colour: LaidOutAtTheDisplaysScale, at each scale.
-TEST_F(Notifier, ShapeFromTheSkinsKeyColour)
-{
-    EXPECT_TRUE(InShape(0, 0) && InShape(239, 99) && !InShape(240, 50) && !InShape(50, 100))
-        << "skin 130, without the key colour: the whole rectangle";
-    ASSERT_TRUE(m_notifier.SetSkin(IDB_TEST_CUTSKIN, 255, 0, 255));
-    EXPECT_FALSE(m_notifier.SetSkin(4242, 255, 0, 255));
-    EXPECT_EQ(m_notifier.m_nSkinWidth, 42) << "a missing skin keeps the old size";
     CTaskbarNotifier unskinned;
     unskinned.Create(&m_owner);
     unskinned.Show("no skin", 500, 3000, 500); // no tick count to divide by
@@ -275,10 +265,13 @@ TEST_F(Notifier, LaidOutAtTheDisplaysScale)
     m_notifier.SendMessage(WM_DPICHANGED, MAKEWPARAM(144, 144));
     m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
     m_notifier.m_bShowProgress = true;
-    // Slid in at the bottom edge: size and place, buttons, the progress bar, and at 200 %
-    // the art drawn at twice the size, whose gradient steps within pixel pairs.
+    // Slid in at the bottom edge: size and place, shape (skin 130 has no key colour),
+    // buttons, the progress bar, and at 200 % the art drawn at twice the size, whose
+    // gradient steps within pixel pairs.
     EXPECT_EQ(Corners(m_notifier.m_hWnd, nullptr),
               (std::vector<LONG>{1280 - S(240), 984 - S(100), 1280, 984}));
+    EXPECT_TRUE(InShape(0, 0) && InShape(S(240) - 1, S(100) - 1) && !InShape(S(240), 50)
+                && !InShape(50, S(100)));
     for (const auto& [nID, nLeft] :
          {std::pair<UINT, LONG>{IDC_NOTIFIER_INSTALL, 40}, {IDC_NOTIFIER_CANCEL, 120}})
         EXPECT_EQ(Corners(::GetDlgItem(m_notifier.m_hWnd, nID), m_notifier.m_hWnd),
@@ -308,6 +301,8 @@ TEST_F(Notifier, LaidOutAtTheDisplaysScale)
         for (int x = W - S(10); x < W; ++x)
             nWrong += ::GetPixel(skin, x, y) != (InShape(x, y) ? RGB(0, 0, 82) : RGB(255, 0, 255));
     EXPECT_EQ(nWrong, 0);
+    EXPECT_FALSE(m_notifier.SetSkin(4242, 255, 0, 255));
+    EXPECT_EQ(m_notifier.m_nSkinWidth, W) << "a missing skin keeps the old size";
 }
 
 // Wine reads the scale from the registry at each start: the test above in a process of
