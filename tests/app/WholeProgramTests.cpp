@@ -16,16 +16,14 @@ namespace {
 const char kCopyName[] = "Module_Client_Updater_BAK.exe";
 
 // The copy's visible notifier, or null: no other window here has its cancel button.
-HWND Popup()
-{
+const auto Popup = [] {
     return FindTopWindow([](HWND hWnd) { return GetDlgItem(hWnd, IDC_NOTIFIER_CANCEL) != nullptr; });
-}
+};
 
 class WholeProgram : public testing::Test {
 protected:
     void SetUp() override
     {
-        CreateDirectoryA(m_app.c_str(), nullptr);
         ASSERT_TRUE(CopyFileA((ExeFolder() + "Module_Client_Updater.exe").c_str(),
                               (m_app + "Module_Client_Updater.exe").c_str(), FALSE));
         ASSERT_TRUE(
@@ -83,11 +81,6 @@ protected:
         for (size_t at = log.find(request); at != std::string::npos; at = log.find(request, at + 1))
             ++n;
         return n;
-    }
-    // The run of the only copy has ended and its folder is gone.
-    bool RunOver(size_t requests)
-    {
-        return PumpUntil([&] { return InfoRequests() == requests && !FileExists(m_app + "update_files"); });
     }
     void Cancel()
     {
@@ -199,6 +192,10 @@ TEST_F(WholeProgram, StartWhileACopySitsInTheTrayChecksAfresh)
     m_site.Publish("update_info.php", "a\nb\nc\nlatest\n");
     CBoxWatcher watcher([](size_t) { return IDOK; }, 0, {});
     const size_t requests = InfoRequests();
+    // The run of the only copy has ended and its folder is gone.
+    const auto RunOver = [&](size_t n) {
+        return PumpUntil([&] { return InfoRequests() == n && !FileExists(m_app + "update_files"); });
+    };
     Launch({""});
     ASSERT_TRUE(RunOver(requests + 1));
     Launch({""});

@@ -155,10 +155,9 @@ TEST_F(UpdateWorker, RunsThatEndAtTheVerdict)
             << "only a failed update-info download leaves it";
     }
     // A leftover that cannot be removed, in the folder the 404 left.
-    HANDLE busy = CreateFileA((m_folder + "update_files\\busy").c_str(), GENERIC_WRITE, 0, nullptr,
-                              CREATE_ALWAYS, 0, nullptr);
+    const CHandle busy(CreateFileA((m_folder + "update_files\\busy").c_str(), GENERIC_WRITE, 0, nullptr,
+                                   CREATE_ALWAYS, 0, nullptr));
     EXPECT_EQ(Run(), Error(0));
-    CloseHandle(busy);
 }
 
 // The main program runs throughout and the question box is answered Yes: it is
@@ -284,8 +283,8 @@ TEST_F(UpdateWorker, QuittingWhileTheQuestionBoxIsUpStartsNothing)
         1, {main});
     ASSERT_EQ(NewEngine().Start(), 0);
     ASSERT_TRUE(PumpUntil([&] { return !watcher.Boxes().empty(); }));
-    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    std::thread watchdog([done, &main] { // a hang in the destructor cannot end the test by itself
+    const CHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    std::thread watchdog([&] { // a hang in the destructor cannot end the test by itself
         if (WaitForSingleObject(done, 5000) == WAIT_TIMEOUT) {
             fprintf(stderr, "the engine's destructor never returned\n");
             TerminateProcess(main, 0); // nothing may stay behind the test process
@@ -295,7 +294,6 @@ TEST_F(UpdateWorker, QuittingWhileTheQuestionBoxIsUpStartsNothing)
     m_engine.reset();
     SetEvent(done);
     watchdog.join();
-    CloseHandle(done);
     EXPECT_EQ(watcher.Boxes().size(), 1u);
     EXPECT_EQ(m_recorder.Take().back(), Package(20, DOWNLOAD_CANCELLED).back());
     EXPECT_EQ(PackagesRun(), "");

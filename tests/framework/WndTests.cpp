@@ -2,7 +2,6 @@
 // messages, the exception guard, reflection; GDI ownership and scoped DCs.
 #include "TestWindows.h"
 #include "framework/Button.h"
-#include "framework/DeviceContexts.h"
 
 #include <gtest/gtest.h>
 
@@ -179,9 +178,8 @@ protected:
         if (message == WM_CLOSE) {
             DestroyWindow();
             s_events.push_back(m_hWnd ? "still attached" : "handler done");
-            return Default(); // the window is gone; this must not reach a null window
         }
-        return Default();
+        return Default(); // after WM_CLOSE the window is gone: this must not reach a null window
     }
     void OnFinalMessage(HWND) override
     {

@@ -21,15 +21,14 @@ CTestParent::CTestParent()
 
 LRESULT CTestParent::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_COMMAND && lParam) {
-        const HWND hControl = reinterpret_cast<HWND>(lParam);
+    const HWND hControl = reinterpret_cast<HWND>(lParam);
+    if (message == WM_COMMAND && hControl)
         m_commands.push_back({LOWORD(wParam), HIWORD(wParam), hControl,
                               static_cast<int>(::SendMessageA(hControl, BM_GETCHECK, 0, 0))});
-    } else if (message == WM_DRAWITEM) {
+    else if (message == WM_DRAWITEM)
         ++m_nDrawItems;
-    } else if (message >= WM_USER && message < 0xC000) {
+    else if (message >= WM_USER && message < 0xC000)
         m_private.push_back(message);
-    }
     return CWnd::WindowProc(message, wParam, lParam);
 }
 

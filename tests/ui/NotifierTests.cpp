@@ -4,7 +4,6 @@
 // clicks, activation and GDI objects.
 #include "TestResources.h"
 #include "TestWindows.h"
-#include "framework/DeviceContexts.h"
 #include "res/resource.h"
 #include "ui/TaskbarNotifier.h"
 
@@ -26,7 +25,6 @@ public:
     using CTaskbarNotifier::m_fontTitle;
     using CTaskbarNotifier::m_nSkinWidth;
     using CTaskbarNotifier::m_nState;
-    using CTaskbarNotifier::m_strText;
     using CTaskbarNotifier::PercentText;
     // Delivers ticks of a timer until the state leaves `from`; how many it took.
     int TicksWhile(UINT_PTR nTimer, int from)
@@ -110,7 +108,7 @@ TEST_F(Notifier, ShowDuringEachState)
     const auto show = [&](const char* text) { m_notifier.Show(text, 500, 3000, 500); };
     show("a");
     show("b"); // before the first tick: from the start again
-    EXPECT_EQ(m_notifier.m_strText, "b");
+    EXPECT_EQ(m_notifier.GetWindowText(), "b") << "the text, as a screen reader reads it";
     m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_APPEAR);
     m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_APPEAR);
     EXPECT_TRUE(m_notifier.At({1040, 980}));

@@ -3,7 +3,6 @@
 // on a visible parent.
 #include "TestResources.h"
 #include "TestWindows.h"
-#include "res/resource.h"
 #include "ui/SkinButton.h"
 
 #include <commctrl.h>
@@ -16,10 +15,7 @@ const COLORREF kNormal = RGB(0, 128, 0), kPressed = RGB(0, 0, 160), kHover = RGB
                kDisabled = RGB(96, 96, 0), kFocus = RGB(0, 128, 128), kSentinel = RGB(1, 2, 3);
 const COLORREF kWhite = RGB(255, 255, 255), kRed = RGB(255, 0, 0), kBlue = RGB(0, 0, 255);
 
-COLORREF Gradient(int x, int y)
-{
-    return RGB(x * 8, y * 12, 77);
-}
+const auto Gradient = [](int x, int y) { return RGB(x * 8, y * 12, 77); };
 
 // Draws the button as its parent's WM_DRAWITEM would, into a 70 x 20 canvas.
 void DrawInto(CSkinButton& button, HDC hDC, UINT nState)
