@@ -14,6 +14,8 @@ namespace {
 const COLORREF kNormal = RGB(0, 128, 0), kPressed = RGB(0, 0, 160), kHover = RGB(160, 0, 160),
                kDisabled = RGB(96, 96, 0), kFocus = RGB(0, 128, 128), kSentinel = RGB(1, 2, 3);
 const COLORREF kWhite = RGB(255, 255, 255), kRed = RGB(255, 0, 0), kBlue = RGB(0, 0, 255);
+// The test images of the five slots: normal, pressed, hover, disabled, focus.
+const UINT kAll[5] = {IDB_TEST_NORMAL, IDB_TEST_PRESSED, IDB_TEST_HOVER, IDB_TEST_DISABLED, IDB_TEST_FOCUS};
 
 const auto Gradient = [](int x, int y) { return RGB(x * 8, y * 12, 77); };
 
@@ -94,8 +96,7 @@ protected:
     {
         ASSERT_TRUE(
             button.Create(caption, WS_CHILD | WS_VISIBLE | dwStyle, RECT{x, 10, x + 70, 30}, &m_parent, nID));
-        button.SetBitmaps(IDB_TEST_NORMAL, IDB_TEST_PRESSED, IDB_TEST_HOVER, IDB_TEST_DISABLED,
-                          IDB_TEST_FOCUS, 1, 0, 3);
+        button.SetBitmaps(kAll[0], kAll[1], kAll[2], kAll[3], kAll[4], 1, 0, 3);
         button.SetTextColor(kRed);
     }
     static int Check(const CSkinButton& button) { return static_cast<int>(button.SendMessage(BM_GETCHECK)); }
@@ -104,8 +105,6 @@ protected:
 
 TEST_F(SkinButton, EachStatePaintsItsSlotsImageCaptionAndFocus)
 {
-    const UINT kAll[5] = {IDB_TEST_NORMAL, IDB_TEST_PRESSED, IDB_TEST_HOVER, IDB_TEST_DISABLED,
-                          IDB_TEST_FOCUS};
     const UINT kNormalOnly[5] = {IDB_TEST_NORMAL, 0, 0, 0, 0}, kNone[5] = {};
     const COLORREF kFace = ::GetSysColor(COLOR_BTNFACE);
     const struct {
