@@ -207,8 +207,7 @@ TEST(Teardown, FinalMessageOnlyAfterTheOutermostHandlerAndNothingAfterIt)
         EXPECT_EQ(std::count(p, p + CSelfDeleting::s_nFreed, 0xDD),
                   static_cast<long>(CSelfDeleting::s_nFreed))
             << "written to after its final message";
-        ::operator delete(CSelfDeleting::s_pFreed);
-        CSelfDeleting::s_pFreed = nullptr;
+        ::operator delete(std::exchange(CSelfDeleting::s_pFreed, nullptr));
     }
 }
 

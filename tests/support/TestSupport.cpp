@@ -243,18 +243,6 @@ CBoxWatcher::CBoxWatcher(std::function<int(size_t)> answer, size_t scripted, std
 {
 }
 
-CBoxWatcher::~CBoxWatcher()
-{
-    m_stop = true;
-    m_thread.join();
-}
-
-std::vector<CBoxWatcher::Box> CBoxWatcher::Boxes()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_boxes;
-}
-
 CTestServer::CTestServer(const char* address) : m_hResume(::CreateEventA(nullptr, FALSE, FALSE, nullptr))
 {
     WSADATA wsa;

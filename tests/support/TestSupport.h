@@ -112,8 +112,16 @@ public:
         std::string caption, text;
     };
     CBoxWatcher(std::function<int(size_t)> answer, size_t scripted, std::vector<HANDLE> fallback);
-    ~CBoxWatcher();
-    std::vector<Box> Boxes();
+    ~CBoxWatcher()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    std::vector<Box> Boxes()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_boxes;
+    }
 
 private:
     std::mutex m_mutex;
