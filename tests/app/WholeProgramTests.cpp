@@ -81,15 +81,6 @@ protected:
         for (const DWORD id : ProcessIds(kCopyName))
             CFake(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id)); // ended as it goes
     }
-    void PublishUpdate(std::initializer_list<const char*> packages)
-    {
-        std::string list = "a\nb\nc\nupdate_files:\n";
-        for (const char* name : packages) {
-            m_site.Publish(name, ReadFileBytes(ExeFolder() + "fake_noversion.exe"));
-            list += std::string("http://127.0.0.1/download/") + name + "\n";
-        }
-        m_site.Publish("update_info.php", list);
-    }
     // Starts the installed program once for each argument text, all at the same
     // moment; each ends at once.
     void Launch(std::initializer_list<const char*> argumentTexts, const std::string& app = std::string())
@@ -150,7 +141,11 @@ protected:
 // the start.
 TEST_F(WholeProgram, UpdateWithTheMainProgramRunningThenCancel)
 {
-    PublishUpdate({"a.exe", "exit3010.exe"});
+    for (const char* name : {"a.exe", "exit3010.exe"})
+        m_site.Publish(name, ReadFileBytes(ExeFolder() + "fake_noversion.exe"));
+    m_site.Publish(
+        "update_info.php",
+        "a\nb\nc\nupdate_files:\nhttp://127.0.0.1/download/a.exe\nhttp://127.0.0.1/download/exit3010.exe\n");
     const std::string log = ScratchFolder() + "updater.log";
     RemoveFolder(log); // a folder an interrupted run left there
     WriteFileBytes(log, std::string(1100000, 'x'));
