@@ -14,7 +14,7 @@
 #include <oleacc.h>
 #include <shellapi.h>
 
-#include <thread>
+#include <future>
 
 namespace {
 
@@ -42,9 +42,8 @@ const auto ObjectFromWindow = SystemFunction<decltype(&AccessibleObjectFromWindo
 // while this one pumps: they answer on it.
 std::vector<Read> ReadAccessible(HWND hWnd, LONG idObject)
 {
-    std::vector<Read> reads = {{0, L"(no object)", 0}};
-    std::atomic<bool> bDone{false};
-    std::thread reader([&] {
+    auto reading = std::async(std::launch::async, [=] {
+        std::vector<Read> reads = {{0, L"(no object)", 0}};
         ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         IAccessible* pObject = nullptr;
         if (SUCCEEDED(ObjectFromWindow(hWnd, static_cast<DWORD>(idObject), kIIDAccessible,
@@ -67,11 +66,10 @@ std::vector<Read> ReadAccessible(HWND hWnd, LONG idObject)
             pObject->Release();
         }
         ::CoUninitialize();
-        bDone = true;
+        return reads;
     });
-    PumpUntil([&] { return bDone.load(); });
-    reader.join();
-    return reads;
+    PumpUntil([&] { return reading.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+    return reading.get();
 }
 
 std::vector<DWORD> g_heard;

@@ -60,11 +60,6 @@ protected:
         m_notifier.Show(text, 500, 3000, 500);
         m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
     }
-    bool InShape(int x, int y) const
-    {
-        CRgn rgn(::CreateRectRgn(0, 0, 0, 0));
-        return ::GetWindowRgn(m_notifier.m_hWnd, rgn) != ERROR && ::PtInRegion(rgn, x, y);
-    }
     RECT m_saved = {};
     CTestParent m_owner;
     CProbe m_notifier;
@@ -258,6 +253,10 @@ TEST_F(Notifier, LaidOutAtTheDisplaysScale)
     ::GetEnvironmentVariableA("UPDATER_TEST_DPI", dpi, sizeof dpi);
     const int nDpi = atoi(dpi);
     const auto S = [nDpi](LONG n) { return ::MulDiv(n, nDpi, 96); };
+    const auto InShape = [&](int x, int y) {
+        CRgn rgn(::CreateRectRgn(0, 0, 0, 0));
+        return ::GetWindowRgn(m_notifier.m_hWnd, rgn) != ERROR && ::PtInRegion(rgn, x, y);
+    };
     ASSERT_EQ(::GetDeviceCaps(CClientDC(nullptr), LOGPIXELSX), nDpi);
     m_notifier.Show("x", 500, 3000, 500);
     m_notifier.SendMessage(WM_DPICHANGED, MAKEWPARAM(144, 144));
