@@ -195,18 +195,6 @@ std::string FixtureFolder(const char* variable)
     return path;
 }
 
-CNginxSite::~CNginxSite()
-{
-    for (const std::string& path : m_published)
-        ::DeleteFileA(path.c_str());
-}
-
-void CNginxSite::Publish(const std::string& name, const std::string& bytes)
-{
-    WriteFileBytes(m_download + name, bytes);
-    m_published.push_back(m_download + name);
-}
-
 // A window's text as code-page-936 bytes, read through the wide call: right
 // whatever the system's code page.
 static std::string Text936(HWND hWnd)
@@ -307,16 +295,4 @@ CTestServer::~CTestServer()
     m_thread.join();
     ::CloseHandle(m_hResume);
     ::WSACleanup();
-}
-
-void CTestServer::Queue(const Reply& reply)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_replies.push_back(reply);
-}
-
-std::vector<std::string> CTestServer::Requests()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_requests;
 }

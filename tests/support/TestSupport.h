@@ -93,8 +93,16 @@ void SetServerSetting(const std::string& bytes, DWORD type = REG_SZ);
 class CNginxSite {
 public:
     CNginxSite() : m_root(FixtureFolder("E2E_WWW")), m_download(m_root + "download\\") {}
-    ~CNginxSite();
-    void Publish(const std::string& name, const std::string& bytes); // as download\<name>
+    ~CNginxSite()
+    {
+        for (const std::string& path : m_published)
+            ::DeleteFileA(path.c_str());
+    }
+    void Publish(const std::string& name, const std::string& bytes) // as download\<name>
+    {
+        WriteFileBytes(m_download + name, bytes);
+        m_published.push_back(m_download + name);
+    }
     std::string Log() const { return ReadFileBytes(m_root + "..\\access.log"); }
     std::string m_root, m_download; // with a final backslash
 
@@ -143,9 +151,17 @@ public:
     };
     explicit CTestServer(const char* address);
     ~CTestServer();
-    void Queue(const Reply& reply);
+    void Queue(const Reply& reply)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_replies.push_back(reply);
+    }
     void Resume() { ::SetEvent(m_hResume); } // also before the pause is reached
-    std::vector<std::string> Requests();
+    std::vector<std::string> Requests()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_requests;
+    }
 
 private:
     SOCKET m_listen;
