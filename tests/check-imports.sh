@@ -5,19 +5,17 @@
 set -euo pipefail
 objdump=${1:?objdump}
 bin=${2:?bin folder}
+system='kernel32|user32|gdi32|advapi32|shell32|ws2_32|version|comctl32|msvcrt|psapi|urlmon|ole32|oleaut32|msimg32'
+system+='|wintrust|crypt32|winhttp|shlwapi'
 status=0
 count=0
 for exe in "$bin"/*.exe; do
   count=$((count + 1))
   header=$("$objdump" -p "$exe")
-  while read -r dll; do
-    case "${dll,,}" in
-      kernel32.dll|user32.dll|gdi32.dll|advapi32.dll|shell32.dll|ws2_32.dll|version.dll|comctl32.dll|\
-      msvcrt.dll|psapi.dll|urlmon.dll|ole32.dll|oleaut32.dll|msimg32.dll|wintrust.dll|crypt32.dll|\
-      winhttp.dll|shlwapi.dll) ;;
-      *) echo "$(basename "$exe") imports $dll"; status=1 ;;
-    esac
-  done < <(sed -n 's/^\s*DLL Name: //p' <<<"$header")
+  for dll in $(sed -n 's/^\s*DLL Name: //p' <<<"$header" | grep -viE "^($system)\.dll$"); do
+    echo "$(basename "$exe") imports $dll"
+    status=1
+  done
   read -r major minor < <(awk '/MajorSubsystemVersion/ {a = $2} /MinorSubsystemVersion/ {print a, $2}' <<<"$header")
   if [ "$major" -gt 6 ] || { [ "$major" -eq 6 ] && [ "$minor" -gt 1 ]; }; then
     echo "$(basename "$exe") needs subsystem version $major.$minor"; status=1

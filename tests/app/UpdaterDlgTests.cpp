@@ -14,7 +14,7 @@
 #include <oleacc.h>
 #include <shellapi.h>
 
-#include <thread>
+#include <future>
 
 namespace {
 
@@ -42,9 +42,8 @@ const auto ObjectFromWindow = SystemFunction<decltype(&AccessibleObjectFromWindo
 // while this one pumps: they answer on it.
 std::vector<Read> ReadAccessible(HWND hWnd, LONG idObject)
 {
-    std::vector<Read> reads = {{0, L"(no object)", 0}};
-    std::atomic<bool> bDone{false};
-    std::thread reader([&] {
+    auto reading = std::async(std::launch::async, [=] {
+        std::vector<Read> reads = {{0, L"(no object)", 0}};
         ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         IAccessible* pObject = nullptr;
         if (SUCCEEDED(ObjectFromWindow(hWnd, static_cast<DWORD>(idObject), kIIDAccessible,
@@ -67,17 +66,17 @@ std::vector<Read> ReadAccessible(HWND hWnd, LONG idObject)
             pObject->Release();
         }
         ::CoUninitialize();
-        bDone = true;
+        return reads;
     });
-    PumpUntil([&] { return bDone.load(); });
-    reader.join();
-    return reads;
+    PumpUntil([&] { return reading.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+    return reading.get();
 }
 
 std::vector<DWORD> g_heard;
 void CALLBACK Hear(HWINEVENTHOOK, DWORD event, HWND, LONG, LONG, DWORD, DWORD)
 {
-    g_heard.push_back(event);
+    if (event == EVENT_SYSTEM_ALERT || event == EVENT_OBJECT_NAMECHANGE || event == EVENT_OEM_DEFINED_START)
+        g_heard.push_back(event);
 }
 
 // The alerts and name changes a screen reader heard from this process since the last
@@ -89,11 +88,8 @@ std::vector<DWORD> Heard(HWND hWnd)
                           0, WINEVENT_OUTOFCONTEXT);
     ::NotifyWinEvent(EVENT_OEM_DEFINED_START, hWnd, OBJID_CLIENT, CHILDID_SELF);
     PumpUntil([&] { return hHook && !g_heard.empty() && g_heard.back() == EVENT_OEM_DEFINED_START; }, 10000);
-    std::vector<DWORD> heard;
-    std::copy_if(g_heard.begin(), g_heard.end(), std::back_inserter(heard),
-                 [](DWORD e) { return e == EVENT_SYSTEM_ALERT || e == EVENT_OBJECT_NAMECHANGE; });
-    g_heard.clear();
-    return heard;
+    g_heard.erase(std::remove(g_heard.begin(), g_heard.end(), EVENT_OEM_DEFINED_START), g_heard.end());
+    return std::exchange(g_heard, {});
 }
 
 class CProbeDlg : public CUpdaterDlg {

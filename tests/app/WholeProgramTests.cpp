@@ -1,43 +1,68 @@
-// The installed program started as a user starts it, against the private nginx of the
-// worker tests, in a folder whose path holds blanks and letters beyond ASCII: the relaunch from the copy, the
-// script and the clean-up, quiet and visible runs, an update with the main program
-// running, and quitting from the notifier. Observed from outside: files, processes,
-// windows and the server's log.
+// The relaunch script alone, run by the system's batch interpreter: the copy gets its
+// command line exactly as given, from a plain folder and from one whose name the
+// interpreter would misread (on either code page), and the script deletes the copy and
+// itself. Then the installed program started as a user starts it, against the private
+// nginx of the worker tests, in a folder whose path holds blanks and letters beyond
+// ASCII: the relaunch from the copy, the script and the clean-up, quiet and visible
+// runs, an update with the main program running, and quitting from the notifier.
+// Observed from outside: files, processes, windows and the server's log.
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
 #include "app/RelaunchScript.h"
+#include "framework/DeviceContexts.h"
 #include "framework/UserText.h"
 #include "ui/TaskbarNotifier.h"
 
-#include <algorithm>
-
 namespace {
+
+TEST(RelaunchScript, CommandLineArrivesUnchangedAndNothingIsLeft)
+{
+    const std::string temp = MakeTempFolder("relaunch");
+    const std::string odd = temp + Ansi(L"50% ^&(x) !\u00fc!") + "\\";
+    ASSERT_TRUE(CreateDirectoryA(odd.c_str(), nullptr));
+    int run = 0;
+    for (const std::string& folder : {temp, odd}) {
+        const std::string copy = folder + "fake_noversion_BAK.exe";
+        for (const char* commandLine :
+             {"", "1", "1 ", "50% %PATH% %%x%% %~dp0", "a & del x | y > z < w ^ (p)",
+              "\"a & b (c)\" d & \"%e%\"", "\"unclosed ( & ^", "x^^y ! !z!"}) {
+            SCOPED_TRACE(folder + " " + commandLine);
+            // A log of its own each time: a deleted file can linger while a handle to it does.
+            const std::string log = temp + "args" + std::to_string(++run) + ".txt";
+            SetEnvironmentVariableA("ARGS_LOG", log.c_str());
+            std::string script;
+            ASSERT_EQ(PrepareRelaunch(ExeFolder() + "fake_noversion.exe", folder, commandLine, script),
+                      RelaunchPrepared::Ready);
+            CHandle process;
+            ASSERT_TRUE(StartRelaunchScript(script, process));
+            EXPECT_EQ(WaitForSingleObject(process, 20000), WAIT_OBJECT_0);
+            EXPECT_EQ(ReadFileBytes(log), commandLine);
+            EXPECT_FALSE(FileExists(copy));
+            // The first script left behind ends the table: the later rows would only wait as long.
+            ASSERT_TRUE(PumpUntil([&] { return !FileExists(script); }, 15000)) << "the script deletes itself";
+        }
+    }
+    SetEnvironmentVariableA("ARGS_LOG", nullptr);
+    const std::string script = temp + "update.bat";
+    for (const char* commandLine : {"1\r\ndel x", "1\ndel x", "1\rdel x"})
+        EXPECT_FALSE(WriteRelaunchScript(script, temp + "x_BAK.exe", commandLine))
+            << "one line cannot carry it";
+    EXPECT_FALSE(FileExists(script));
+    RemoveFolder(temp);
+}
 
 const char kCopyName[] = "Module_Client_Updater_BAK.exe";
 
-DWORD CopyProcess()
-{
-    const std::vector<DWORD> ids = ProcessIds(kCopyName);
-    return ids.empty() ? 0 : ids[0];
-}
-
-// The copy's visible notifier, or null.
-HWND Popup()
-{
-    const DWORD copy = CopyProcess();
-    return FindTopWindow([copy](HWND hWnd) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(hWnd, &owner);
-        return owner == copy && GetDlgItem(hWnd, IDC_NOTIFIER_CANCEL);
-    });
-}
+// The copy's visible notifier, or null: no other window here has its cancel button.
+const auto Popup = [] {
+    return FindTopWindow([](HWND hWnd) { return GetDlgItem(hWnd, IDC_NOTIFIER_CANCEL) != nullptr; });
+};
 
 class WholeProgram : public testing::Test {
 protected:
     void SetUp() override
     {
-        CreateDirectoryA(m_app.c_str(), nullptr);
         ASSERT_TRUE(CopyFileA((ExeFolder() + "Module_Client_Updater.exe").c_str(),
                               (m_app + "Module_Client_Updater.exe").c_str(), FALSE));
         ASSERT_TRUE(
@@ -55,15 +80,6 @@ protected:
     {
         for (const DWORD id : ProcessIds(kCopyName))
             CFake(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id)); // ended as it goes
-    }
-    void PublishUpdate(std::initializer_list<const char*> packages)
-    {
-        std::string list = "a\nb\nc\nupdate_files:\n";
-        for (const char* name : packages) {
-            m_site.Publish(name, ReadFileBytes(ExeFolder() + "fake_noversion.exe"));
-            list += std::string("http://127.0.0.1/download/") + name + "\n";
-        }
-        m_site.Publish("update_info.php", list);
     }
     // Starts the installed program once for each argument text, all at the same
     // moment; each ends at once.
@@ -83,12 +99,11 @@ protected:
     {
         return PumpUntil(
             [&] {
-                return !CopyProcess() && !FileExists(folder + kCopyName) && !FileExists(folder + "update.bat")
-                       && !FileExists(folder + "update_files");
+                return ProcessIds(kCopyName).empty() && !FileExists(folder + kCopyName)
+                       && !FileExists(folder + "update.bat") && !FileExists(folder + "update_files");
             },
             15000);
     }
-    bool CleanedUp() { return CleanedUp(m_app); }
     size_t InfoRequests(const std::string& request = "/download/update_info.php?v=01020003 ")
     {
         const std::string log = m_site.Log();
@@ -96,11 +111,6 @@ protected:
         for (size_t at = log.find(request); at != std::string::npos; at = log.find(request, at + 1))
             ++n;
         return n;
-    }
-    // The run of the only copy has ended and its folder is gone.
-    bool RunOver(size_t requests)
-    {
-        return PumpUntil([&] { return InfoRequests() == requests && !FileExists(m_app + "update_files"); });
     }
     void Cancel()
     {
@@ -125,30 +135,41 @@ protected:
     }();
 };
 
-// The log tells support what a run did: the URL asked, each package and its exit code. An
-// oversized log is put aside at the start.
+// An update with the main program running, from two starts at once: one copy, one run,
+// one question; starts while it asks leave it alone. The log tells support what a run
+// did: the URL asked, each package and its exit code. An oversized log is put aside at
+// the start.
 TEST_F(WholeProgram, UpdateWithTheMainProgramRunningThenCancel)
 {
-    PublishUpdate({"a.exe", "exit3010.exe"});
+    for (const char* name : {"a.exe", "exit3010.exe"})
+        m_site.Publish(name, ReadFileBytes(ExeFolder() + "fake_noversion.exe"));
+    m_site.Publish(
+        "update_info.php",
+        "a\nb\nc\nupdate_files:\nhttp://127.0.0.1/download/a.exe\nhttp://127.0.0.1/download/exit3010.exe\n");
     const std::string log = ScratchFolder() + "updater.log";
     RemoveFolder(log); // a folder an interrupted run left there
     WriteFileBytes(log, std::string(1100000, 'x'));
     const CFake main = StartFake(m_app, "Vantorel.exe", "wait", "fake_1_2_3_4.exe");
-    CBoxWatcher watcher([](size_t) { return IDYES; }, 1, {main});
-    Launch({"-x & %y% (z)"});
-    const std::string copy = m_app + kCopyName;
-    std::string script = "\"" + copy + "\" -x ^& %%y%% ^(z^)\r\ndel \"" + copy + "\"\r\ndel %0";
-    // As the interpreter reads it.
-    CharToOemBuffA(script.c_str(), &script[0], static_cast<DWORD>(script.size()));
-    EXPECT_EQ(ReadFileBytes(m_app + "update.bat"), script);
+    size_t copies = 0;
+    CBoxWatcher watcher(
+        [&](size_t) {
+            Launch({"", "1"});
+            copies = ProcessIds(kCopyName).size();
+            return IDYES;
+        },
+        1, {main});
+    const size_t requests = InfoRequests();
+    Launch({"-x & %y% (z)", ""}); // the relaunch script's own tests read what the copy is given
     EXPECT_TRUE(PumpUntil([&] { return ReadFileBytes(m_folder + "ran.log") == "a.exe\nexit3010.exe\n"; }));
+    EXPECT_EQ(copies, 1u);
+    EXPECT_EQ(InfoRequests(), requests + 1);
     ASSERT_EQ(watcher.Boxes().size(), 1u);
     EXPECT_EQ(watcher.Boxes()[0].caption, "请关闭Vantorel主程序");
     EXPECT_EQ(WaitForSingleObject(main, 0), WAIT_OBJECT_0);
     // The program stays until the user cancels.
     EXPECT_TRUE(PumpUntil([&] { return !FileExists(m_app + "update_files"); }));
     Cancel();
-    EXPECT_TRUE(CleanedUp());
+    EXPECT_TRUE(CleanedUp(m_app));
     EXPECT_EQ(ReadFileBytes(log + ".1").size(), 1100000u);
     const std::string text = ReadFileBytes(log);
     for (const char* fact :
@@ -159,54 +180,38 @@ TEST_F(WholeProgram, UpdateWithTheMainProgramRunningThenCancel)
     DeleteFileA((log + ".1").c_str());
 }
 
-// A release published with the signed answers and the location block the release tool
-// wrote (release-server.sh): the installed 1.2.3.4, which requires signed answers, is
-// offered the package and runs it.
-TEST_F(WholeProgram, UpdatesFromTheReleaseToolsAnswers)
-{
-    ASSERT_TRUE(
-        CopyFileA((ExeFolder() + "signed\\vrequires.exe").c_str(), (m_app + "Vantorel.exe").c_str(), FALSE));
-    SetServerSetting(std::string("http://127.0.0.13/download/update_info.php") + '\0');
-    Launch({""});
-    EXPECT_TRUE(PumpUntil([&] { return ReadFileBytes(m_folder + "ran.log") == "setup.exe\n"; }));
-    Cancel();
-    EXPECT_TRUE(CleanedUp());
-}
-
 // A folder holds the copy's name in the installation and in the scratch place: the
 // user is told.
 TEST_F(WholeProgram, StartUpFailureIsTold)
 {
     const std::string scratch = ScratchFolder();
     for (const std::string& folder : {m_app, scratch}) {
-        DeleteFileA((folder + kCopyName).c_str()); // a copy an interrupted run left
-        RemoveDirectoryA((folder + kCopyName).c_str());
+        RemoveFolder(folder + kCopyName); // or a copy an interrupted run left
         ASSERT_TRUE(CreateDirectoryA((folder + kCopyName).c_str(), nullptr));
     }
     CBoxWatcher watcher([](size_t) { return IDOK; }, 1, {});
     Launch({"1"});
     RemoveDirectoryA((scratch + kCopyName).c_str());
-    const auto boxes = watcher.Boxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "复制更新程序时出错");
+    ASSERT_EQ(watcher.Boxes().size(), 1u);
+    EXPECT_EQ(watcher.Boxes()[0].text, "复制更新程序时出错");
 }
 
 // A per-machine installation its user cannot write: the copy, the script and the
 // packages go to the scratch place, the main program is still found, and nothing is
-// left anywhere. A folder in the log's place changes nothing.
+// left anywhere. A folder in the log's place changes nothing. The server is a release
+// published with the signed answers and the location block the release tool wrote
+// (release-server.sh): the installed 1.2.3.4, which requires signed answers, is offered
+// the package and runs it.
 TEST_F(WholeProgram, ReadOnlyInstallationUpdatesFromTheScratchPlace)
 {
-    const char* mounted = getenv("READ_ONLY_INSTALL");
-    ASSERT_NE(mounted, nullptr) << "run through ctest: a fixture mounts it";
-    std::string app = "Z:" + std::string(mounted) + "/";
-    std::replace(app.begin(), app.end(), '/', '\\');
-    const std::string scratch = ScratchFolder(), log = scratch + "updater.log";
+    const std::string app = FixtureFolder("READ_ONLY_INSTALL"), scratch = ScratchFolder(),
+                      log = scratch + "updater.log";
     DeleteFileA(log.c_str());
     ASSERT_TRUE(CreateDirectoryA(log.c_str(), nullptr));
-    PublishUpdate({"a.exe"});
+    SetServerSetting(std::string("http://127.0.0.13/download/update_info.php") + '\0');
     CBoxWatcher watcher([](size_t) { return IDOK; }, 1, {});
     Launch({"1"}, app);
-    ASSERT_TRUE(PumpUntil([&] { return ReadFileBytes(m_folder + "ran.log") == "a.exe\n"; }));
+    ASSERT_TRUE(PumpUntil([&] { return ReadFileBytes(m_folder + "ran.log") == "setup.exe\n"; }));
     EXPECT_TRUE(watcher.Boxes().empty());
     EXPECT_TRUE(FileExists(scratch + kCopyName));
     Cancel();
@@ -221,39 +226,19 @@ TEST_F(WholeProgram, StartWhileACopySitsInTheTrayChecksAfresh)
     m_site.Publish("update_info.php", "a\nb\nc\nlatest\n");
     CBoxWatcher watcher([](size_t) { return IDOK; }, 0, {});
     const size_t requests = InfoRequests();
+    // The run of the only copy has ended and its folder is gone.
+    const auto RunOver = [&](size_t n) {
+        return PumpUntil([&] { return InfoRequests() == n && !FileExists(m_app + "update_files"); });
+    };
     Launch({""});
     ASSERT_TRUE(RunOver(requests + 1));
     Launch({""});
     EXPECT_TRUE(RunOver(requests + 2));
     EXPECT_EQ(ProcessIds(kCopyName).size(), 1u);
     Launch({"1"});
-    EXPECT_TRUE(CleanedUp());
+    EXPECT_TRUE(CleanedUp(m_app));
     EXPECT_EQ(InfoRequests(), requests + 3);
     EXPECT_TRUE(watcher.Boxes().empty());
-}
-
-// Starts while a copy is at work (asking to close the main program) leave it alone,
-// and two starts at once give one copy and one run.
-TEST_F(WholeProgram, StartsWhileACopyIsAtWorkLeaveItAlone)
-{
-    PublishUpdate({"a.exe"});
-    const CFake main = StartFake(m_app, "Vantorel.exe", "wait", "fake_1_2_3_4.exe");
-    size_t copies = 0;
-    CBoxWatcher watcher(
-        [&](size_t) {
-            Launch({"", "1"});
-            copies = ProcessIds(kCopyName).size();
-            return IDYES;
-        },
-        1, {main});
-    const size_t requests = InfoRequests();
-    Launch({"", ""});
-    EXPECT_TRUE(PumpUntil([&] { return ReadFileBytes(m_folder + "ran.log") == "a.exe\n"; }));
-    EXPECT_EQ(copies, 1u);
-    EXPECT_EQ(watcher.Boxes().size(), 1u);
-    EXPECT_EQ(InfoRequests(), requests + 1);
-    Cancel();
-    EXPECT_TRUE(CleanedUp());
 }
 
 // A package download that the server stalls shows its progress, and ends when the user
@@ -270,10 +255,7 @@ TEST_F(WholeProgram, ProgressThenCancelWhileTheServerStalls)
     const auto pixel = [](HWND popup, int x) {
         RECT rc;
         GetWindowRect(popup, &rc);
-        const HDC screen = GetDC(nullptr);
-        const COLORREF cr = GetPixel(screen, rc.left + x, rc.top + 53);
-        ReleaseDC(nullptr, screen);
-        return cr;
+        return GetPixel(CClientDC(nullptr), rc.left + x, rc.top + 53);
     };
     HWND popup = nullptr;
     EXPECT_TRUE(PumpUntil([&] {
@@ -281,7 +263,7 @@ TEST_F(WholeProgram, ProgressThenCancelWhileTheServerStalls)
                && pixel(popup, 98) != RGB(0, 225, 50);
     }));
     Cancel();
-    EXPECT_TRUE(CleanedUp());
+    EXPECT_TRUE(CleanedUp(m_app));
     server.Resume();
 }
 

@@ -9,6 +9,7 @@
 #include "TestSupport.h"
 #include <sddl.h>
 #include "engine/CloseRunningPrograms.h"
+#include "engine/Handle.h"
 
 namespace {
 
@@ -16,11 +17,7 @@ const char kCopy[] = "Module_Client_Updater_BAK.exe";
 
 const auto Running = [](HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; };
 
-bool Openable(DWORD id)
-{
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
-    return process && CloseHandle(process);
-}
+const auto Openable = [](DWORD id) { return CHandle(OpenProcess(SYNCHRONIZE, FALSE, id)).IsValid(); };
 
 class CloseRunningProgramsTest : public testing::Test {
 protected:
@@ -162,8 +159,7 @@ TEST_F(CloseRunningProgramsTest, InstalledUpdaterIsEndedWithoutAsking)
         const std::string installation = c.found ? ShortForm(m_folder + sub) : m_folder + "elsewhere";
         EXPECT_TRUE(Run(c.moduleName, installation + "\\Vantorel.exe", nullptr, 0, {lookalike}).empty());
         EXPECT_EQ(!Running(installed), c.ended);
-        EXPECT_TRUE(Running(copy));
-        EXPECT_TRUE(Running(other));
+        EXPECT_TRUE(Running(copy) && Running(other)) << "the copy and another installation's updater";
         if (c.ended) {
             const DWORD id = GetProcessId(installed);
             EXPECT_EQ(Release(installed), 1u);

@@ -8,10 +8,9 @@
 
 namespace {
 
-using engine_detail::kDefaultInfoUrl;
 TEST(Init, UpdateInfoUrlAndVersionQuery)
 {
-    const std::string def = kDefaultInfoUrl, own = std::string("http://h/i.php?x=1\0", 19);
+    const std::string def = engine_detail::kDefaultInfoUrl, own = std::string("http://h/i.php?x=1\0", 19);
     const std::string longest = "http://h/" + std::string(290, 'a'); // 300 bytes with its NUL
     const struct {
         std::string settings; // empty: no value
@@ -54,7 +53,7 @@ TEST(Init, UpdateInfoUrlAndVersionQuery)
 // 2 MiB, is not written.
 TEST(UpdateLog, FactsAsWritten)
 {
-    const std::string folder = MakeTempFolder("log"), path = folder + "updater.log";
+    const std::string folder = MakeTempFolder("log"), path = folder + "updater.log", other = folder + "other";
     OpenUpdateLog(path);
     const std::string fur = Ansi(L"f\u00fcr!"); // 0xFC would lead a pair in code page 936
     const struct {
@@ -75,7 +74,6 @@ TEST(UpdateLog, FactsAsWritten)
         const std::string text = ReadFileBytes(path), line = std::string(" e ") + c.written + "\r\n";
         EXPECT_EQ(text.substr(text.size() - std::min(text.size(), line.size())), line);
     }
-    const std::string other = folder + "other";
     WriteFileBytes(other, "x");
     DeleteFileA(path.c_str());
     ASSERT_TRUE(CreateHardLinkA(path.c_str(), other.c_str(), nullptr));

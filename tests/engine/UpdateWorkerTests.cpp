@@ -26,6 +26,8 @@ const Messages kInfoOk = Info(0) + TransferPhases() + Info(10);
 const Messages kDownloaded = TransferPhases() + Package(10);
 const Messages kTwoDownloaded = kDownloaded + kDownloaded;
 const auto Url = [](const std::string& name) { return "http://127.0.0.1/download/" + name; };
+// Copies of the fake program signed afresh by the test set-up, as published.
+const auto Signed = [](const std::string& name) { return Url("signed_" + name + ".exe"); };
 
 // Packages that another program could have rewritten as they were started.
 std::vector<std::string> g_writableAtStart;
@@ -123,17 +125,16 @@ TEST_F(UpdateWorker, RunsThatEndAtTheVerdict)
     const struct {
         const char* info; // null: the update-info URL answers 404
         Messages messages;
-        DWORD exitCode;
         const char* main = nullptr; // the installed Vantorel.exe, if any
     } cases[] = {
-        {"a\nb\nc\nlatest\n", kInfoOk + Result(0), 0},
-        {"a\r\nb\r\nc\r\ntoo_old\r\n", kInfoOk + Result(10), 0},
-        {"a\nb\nc\nLatest\n", kInfoOk + Error(10), 1},
-        {nullptr, Info(0) + TransferPhases(10) + Info(20, 404), 1},
-        {largest.c_str(), kInfoOk + Result(0), 0},
-        {tooLarge.c_str(), Info(0) + TransferPhases(10) + Info(20, -1), 1},
+        {"a\nb\nc\nlatest\n", kInfoOk + Result(0)},
+        {"a\r\nb\r\nc\r\ntoo_old\r\n", kInfoOk + Result(10)},
+        {"a\nb\nc\nLatest\n", kInfoOk + Error(10)},
+        {nullptr, Info(0) + TransferPhases(10) + Info(20, 404)},
+        {largest.c_str(), kInfoOk + Result(0)},
+        {tooLarge.c_str(), Info(0) + TransferPhases(10) + Info(20, -1)},
         // An unsigned answer where the main program requires a signed one.
-        {"a\nb\nc\nlatest\n", Info(0) + TransferPhases() + Info(20, -1), 1, "signed\\vrequires.exe"},
+        {"a\nb\nc\nlatest\n", Info(0) + TransferPhases() + Info(20, -1), "signed\\vrequires.exe"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.info ? c.info : "404");
@@ -145,19 +146,16 @@ TEST_F(UpdateWorker, RunsThatEndAtTheVerdict)
         if (c.main)
             CopyFileA((ExeFolder() + c.main).c_str(), (m_folder + "Vantorel.exe").c_str(), FALSE);
         EXPECT_EQ(Run(c.info ? "update_info.php" : "missing.php"), c.messages);
-        EXPECT_FALSE(FileExists(m_folder + "update_files\\update_info")
-                     && std::get<0>(c.messages.back()) == UM_INFO_STATE)
-            << "nothing refused is kept";
-        EXPECT_EQ(m_exitCode, c.exitCode);
+        EXPECT_FALSE(FileExists(m_folder + "update_files\\update_info")) << "nothing refused is kept";
+        EXPECT_EQ(m_exitCode, std::get<0>(c.messages.back()) == UM_UPDATE_RESULT ? 0u : 1u);
         EXPECT_FALSE(FileExists(m_folder + "update_files\\sub"));
         EXPECT_EQ(FolderLeft(), std::get<0>(c.messages.back()) == UM_INFO_STATE)
             << "only a failed update-info download leaves it";
     }
     // A leftover that cannot be removed, in the folder the 404 left.
-    HANDLE busy = CreateFileA((m_folder + "update_files\\busy").c_str(), GENERIC_WRITE, 0, nullptr,
-                              CREATE_ALWAYS, 0, nullptr);
+    const CHandle busy(CreateFileA((m_folder + "update_files\\busy").c_str(), GENERIC_WRITE, 0, nullptr,
+                                   CREATE_ALWAYS, 0, nullptr));
     EXPECT_EQ(Run(), Error(0));
-    CloseHandle(busy);
 }
 
 // The main program runs throughout and the question box is answered Yes: it is
@@ -215,35 +213,32 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
         // One taken by another spelling, found at its turn.
         {{Url("verylongname.exe"), Url(alias)}, kDownloaded + Error(10), nullptr},
         // Signed by A: its own packages run; a refusal comes before anything is closed or run.
-        {{Url("signed_a.exe")}, kDownloaded + Result(20), "signed_a.exe\n", kSignedByA},
-        {{Url("signed_a.exe"), Url("signed_b.exe")}, kTwoDownloaded + Error(20), nullptr, kSignedByA},
+        {{Signed("a")}, kDownloaded + Result(20), "signed_a.exe\n", kSignedByA},
+        {{Signed("a"), Signed("b")}, kTwoDownloaded + Error(20), nullptr, kSignedByA},
         {{Url("a.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
-        {{Url("signed_altered.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
-        {{Url("signed_expired.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
-        {{Url("signed_no_usage.exe")}, kDownloaded + Error(20), nullptr, kSignedByA}, // names no usage at all
+        {{Signed("altered")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        {{Signed("expired")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        {{Signed("no_usage")}, kDownloaded + Error(20), nullptr, kSignedByA}, // names no usage at all
         // A's subject through a second intermediate of the same root: a renewal.
-        {{Url("signed_renewed.exe")}, kDownloaded + Result(20), "signed_renewed.exe\n", kSignedByA},
+        {{Signed("renewed")}, kDownloaded + Result(20), "signed_renewed.exe\n", kSignedByA},
         // The main program's signature cut short: it names no publisher, so none runs.
         {{Url("a.exe")}, kDownloaded + Error(20), nullptr, "signed\\damaged.exe"},
         // A's names, from an untrusted root named as the trusted one.
-        {{Url("signed_lookalike.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        {{Signed("lookalike")}, kDownloaded + Error(20), nullptr, kSignedByA},
         // No rollback: A's packages naming the installed product (in any case and string
         // table, blanks around it aside) carry at least its product version; A's tools are
         // not judged.
-        {{Url("signed_v1_2_4_0.exe"), Url("signed_v1_2_3_4.exe"), Url("signed_vhelper.exe")},
+        {{Signed("v1_2_4_0"), Signed("v1_2_3_4"), Signed("vhelper")},
          kTwoDownloaded + kDownloaded + Result(20),
          "signed_v1_2_4_0.exe\nsigned_v1_2_3_4.exe\nsigned_vhelper.exe\n",
          kSignedByA},
-        {{Url("signed_v1_2_3_3.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
-        {{Url("signed_v0_3_4_5.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
-        {{Url("signed_vcase.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
-        {{Url("signed_vsecond.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
-        {{Url("signed_vmissing.exe")}, kDownloaded + Error(20), nullptr, kSignedByA},
-        {{Url("signed_v1_2_4_0.exe"), Url("signed_v1_2_3_3.exe")},
-         kTwoDownloaded + Error(20),
-         nullptr,
-         kSignedByA},
-        {{Url("signed_v1_2_3_3.exe")}, kDownloaded + Result(20), "signed_v1_2_3_3.exe\n", "fake_1_2_3_4.exe"},
+        {{Signed("v1_2_3_3")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        {{Signed("v0_3_4_5")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        {{Signed("vcase")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        {{Signed("vsecond")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        {{Signed("vmissing")}, kDownloaded + Error(20), nullptr, kSignedByA},
+        {{Signed("v1_2_4_0"), Signed("v1_2_3_3")}, kTwoDownloaded + Error(20), nullptr, kSignedByA},
+        {{Signed("v1_2_3_3")}, kDownloaded + Result(20), "signed_v1_2_3_3.exe\n", "fake_1_2_3_4.exe"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.urls.empty() ? "no packages" : c.urls.back());
@@ -253,28 +248,19 @@ TEST_F(UpdateWorker, PackagesRunOnlyWhenAllHaveArrivedAndAreTrusted)
             bMain ? StartFake(m_folder, "Vantorel.exe", "wait", c.main ? c.main : "fake_noversion.exe")
                   : CFake();
         PublishList(c.urls);
-        size_t asked = 0;
-        {
-            CBoxWatcher watcher([](size_t) { return IDYES; }, 1, {main});
-            EXPECT_EQ(Run(), kInfoOk + Package(0) + c.tail);
-            asked = watcher.Boxes().size();
-        }
+        CBoxWatcher watcher([](size_t) { return IDYES; }, 1, {main});
+        EXPECT_EQ(Run(), kInfoOk + Package(0) + c.tail);
         EXPECT_EQ(m_exitCode, std::get<0>(c.tail.back()) == UM_UPDATE_RESULT ? 0u : 1u);
         EXPECT_EQ(PackagesRun(), c.ran ? c.ran : "");
-        EXPECT_EQ(asked, bMain && c.ran ? 1u : 0u);
+        EXPECT_EQ(watcher.Boxes().size(), bMain && c.ran ? 1u : 0u);
         EXPECT_FALSE(FolderLeft());
         EXPECT_TRUE(!c.main || !strstr(c.main, "signed") || g_writableAtStart.empty())
             << "a checked package is locked until it starts";
         g_writableAtStart.clear();
-        if (main) {
-            EXPECT_EQ(WaitForSingleObject(main, 0), c.ran ? WAIT_OBJECT_0 : static_cast<DWORD>(WAIT_TIMEOUT));
-        }
+        EXPECT_TRUE(!main || WaitForSingleObject(main, 0) == (c.ran ? WAIT_OBJECT_0 : WAIT_TIMEOUT))
+            << "ended";
     }
-}
-
-// A main program that cannot be read might be signed: it lets no package run.
-TEST(PackageTrust, UnreadableMainProgramAdmitsNothing)
-{
+    // A main program that cannot be read might be signed: it lets no package run.
     CHandle lock;
     EXPECT_FALSE(CPackageTrust("C:\\no\\such\\Vantorel.exe").Admit(ExeFolder() + "signed\\a.exe", lock));
 }
@@ -295,8 +281,8 @@ TEST_F(UpdateWorker, QuittingWhileTheQuestionBoxIsUpStartsNothing)
         1, {main});
     ASSERT_EQ(NewEngine().Start(), 0);
     ASSERT_TRUE(PumpUntil([&] { return !watcher.Boxes().empty(); }));
-    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    std::thread watchdog([done, &main] { // a hang in the destructor cannot end the test by itself
+    const CHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    std::thread watchdog([&] { // a hang in the destructor cannot end the test by itself
         if (WaitForSingleObject(done, 5000) == WAIT_TIMEOUT) {
             fprintf(stderr, "the engine's destructor never returned\n");
             TerminateProcess(main, 0); // nothing may stay behind the test process
@@ -306,7 +292,6 @@ TEST_F(UpdateWorker, QuittingWhileTheQuestionBoxIsUpStartsNothing)
     m_engine.reset();
     SetEvent(done);
     watchdog.join();
-    CloseHandle(done);
     EXPECT_EQ(watcher.Boxes().size(), 1u);
     EXPECT_EQ(m_recorder.Take().back(), Package(20, DOWNLOAD_CANCELLED).back());
     EXPECT_EQ(PackagesRun(), "");

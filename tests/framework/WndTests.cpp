@@ -2,7 +2,6 @@
 // messages, the exception guard, reflection; GDI ownership and scoped DCs.
 #include "TestWindows.h"
 #include "framework/Button.h"
-#include "framework/DeviceContexts.h"
 
 #include <gtest/gtest.h>
 
@@ -36,7 +35,7 @@ protected:
     }
 };
 
-TEST(WindowObject, AttachedFromTheFirstMessageUntilNcDestroy)
+TEST(WindowObject, AttachedFromTheFirstMessageOrWhenSubclassedUntilNcDestroy)
 {
     CProbeWnd wnd;
     ASSERT_TRUE(
@@ -47,23 +46,20 @@ TEST(WindowObject, AttachedFromTheFirstMessageUntilNcDestroy)
     EXPECT_EQ(CWnd::FromHandle(hChild), &wnd.m_child);
     EXPECT_EQ(wnd.GetWindowText(), "标题");
     EXPECT_EQ(::SendMessageA(hWnd, UM_THROW, 0, 0), 0) << "no exception leaves the window procedure";
-    ASSERT_TRUE(wnd.DestroyWindow());
-    EXPECT_EQ(wnd.m_hWnd, nullptr);
-    EXPECT_EQ(wnd.m_child.m_hWnd, nullptr);
-    EXPECT_EQ(CWnd::FromHandle(hWnd), nullptr);
-}
-
-TEST(WindowObject, ExistingControlKeepsItsBehaviourThroughDefault)
-{
-    CTestParent parent;
-    const HWND hButton = ::CreateWindowExA(0, "BUTTON", "x", WS_CHILD | BS_AUTOCHECKBOX, 0, 0, 60, 20,
-                                           parent.m_hWnd, nullptr, nullptr, nullptr);
+    // An existing control subclassed once keeps its behaviour through Default.
+    const HWND hButton = ::CreateWindowExA(0, "BUTTON", "x", WS_CHILD | BS_AUTOCHECKBOX, 0, 0, 60, 20, hWnd,
+                                           nullptr, nullptr, nullptr);
     CProbeWnd probe, second;
     ASSERT_TRUE(probe.SubclassWindow(hButton));
     EXPECT_FALSE(second.SubclassWindow(hButton));
     ::SendMessageA(hButton, BM_SETCHECK, BST_CHECKED, 0);
     EXPECT_EQ(::SendMessageA(hButton, BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_EQ(probe.GetWindowText(), "nested");
+    ASSERT_TRUE(wnd.DestroyWindow());
+    EXPECT_EQ(wnd.m_hWnd, nullptr);
+    EXPECT_EQ(wnd.m_child.m_hWnd, nullptr);
+    EXPECT_EQ(probe.m_hWnd, nullptr);
+    EXPECT_EQ(CWnd::FromHandle(hWnd), nullptr);
 }
 
 // A control that answers its reflected notifications as told.
@@ -110,7 +106,7 @@ TEST(Reflection, ControlDecidesWhetherItsParentHearsOfIt)
     EXPECT_EQ(parent.m_nDrawItems, nParentDraws);
 }
 
-TEST(GdiObjects, WrapperOwnsOneHandleThroughMovesReplacementAndDetach)
+TEST(GdiObjects, OneHandleEachAndScopesPutBackWhatTheySelected)
 {
     CRgn a, c;
     ASSERT_TRUE(a.CreateRectRgn(0, 0, 1, 1) && c.CreateRectRgn(0, 0, 2, 2));
@@ -126,27 +122,17 @@ TEST(GdiObjects, WrapperOwnsOneHandleThroughMovesReplacementAndDetach)
     EXPECT_TRUE(::GetObjectType(hDetached));
     ::DeleteObject(hDetached);
 
-    // The system owns a window's region only once it took it.
-    CTestParent wnd;
-    CWnd none;
-    EXPECT_FALSE(none.SetWindowRgn(c, TRUE));
-    EXPECT_FALSE(c.IsNull());
-    EXPECT_TRUE(wnd.SetWindowRgn(c, TRUE));
-    EXPECT_TRUE(c.IsNull());
-}
-
-TEST(DeviceContexts, ScopesAndGuardsPutBackWhatWasSelectedOnTheirOwnDc)
-{
-    CMemDC a(nullptr), b(nullptr);
-    CBitmap bmpA(::CreateCompatibleBitmap(a, 4, 4)), bmpB(::CreateCompatibleBitmap(b, 4, 4));
-    const HGDIOBJ hOriginal = ::GetCurrentObject(a, OBJ_BITMAP);
-    ::SelectObject(b, bmpB);
+    // Device contexts: scopes and guards put back what was selected, each on its own DC.
+    CMemDC one(nullptr), two(nullptr);
+    CBitmap bmpA(::CreateCompatibleBitmap(one, 4, 4)), bmpB(::CreateCompatibleBitmap(two, 4, 4));
+    const HGDIOBJ hOriginal = ::GetCurrentObject(one, OBJ_BITMAP);
+    ::SelectObject(two, bmpB);
     {
-        CSelectObject guard(a, bmpA);
-        EXPECT_EQ(::GetCurrentObject(a, OBJ_BITMAP), static_cast<HGDIOBJ>(bmpA));
+        CSelectObject guard(one, bmpA);
+        EXPECT_EQ(::GetCurrentObject(one, OBJ_BITMAP), static_cast<HGDIOBJ>(bmpA));
     }
-    EXPECT_EQ(::GetCurrentObject(a, OBJ_BITMAP), hOriginal);
-    EXPECT_EQ(::GetCurrentObject(b, OBJ_BITMAP), static_cast<HGDIOBJ>(bmpB));
+    EXPECT_EQ(::GetCurrentObject(one, OBJ_BITMAP), hOriginal);
+    EXPECT_EQ(::GetCurrentObject(two, OBJ_BITMAP), static_cast<HGDIOBJ>(bmpB));
 
     // A class DC lives as long as its window: a selection left in it would stay.
     CWnd wnd;
@@ -162,6 +148,13 @@ TEST(DeviceContexts, ScopesAndGuardsPutBackWhatWasSelectedOnTheirOwnDc)
     }
     CClientDC dc(wnd.m_hWnd);
     EXPECT_EQ(::GetCurrentObject(dc, OBJ_FONT), hBefore);
+
+    // The system owns a window's region only once it took it.
+    CWnd none;
+    EXPECT_FALSE(none.SetWindowRgn(c, TRUE));
+    EXPECT_FALSE(c.IsNull());
+    EXPECT_TRUE(wnd.SetWindowRgn(c, TRUE));
+    EXPECT_TRUE(c.IsNull());
 }
 
 // Deletes itself in its final-message hook, destroyed from inside one of its own
@@ -185,9 +178,8 @@ protected:
         if (message == WM_CLOSE) {
             DestroyWindow();
             s_events.push_back(m_hWnd ? "still attached" : "handler done");
-            return Default(); // the window is gone; this must not reach a null window
         }
-        return Default();
+        return Default(); // after WM_CLOSE the window is gone: this must not reach a null window
     }
     void OnFinalMessage(HWND) override
     {
@@ -215,8 +207,7 @@ TEST(Teardown, FinalMessageOnlyAfterTheOutermostHandlerAndNothingAfterIt)
         EXPECT_EQ(std::count(p, p + CSelfDeleting::s_nFreed, 0xDD),
                   static_cast<long>(CSelfDeleting::s_nFreed))
             << "written to after its final message";
-        ::operator delete(CSelfDeleting::s_pFreed);
-        CSelfDeleting::s_pFreed = nullptr;
+        ::operator delete(std::exchange(CSelfDeleting::s_pFreed, nullptr));
     }
 }
 

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,11 +15,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR args, int)
 {
     char log[MAX_PATH], self[MAX_PATH];
     if (GetEnvironmentVariableA("ARGS_LOG", log, MAX_PATH)) {
-        HANDLE file =
-            CreateFileA(log, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        DWORD written = 0;
-        WriteFile(file, args, static_cast<DWORD>(strlen(args)), &written, nullptr);
-        CloseHandle(file);
+        if (FILE* file = fopen(log, "wb")) {
+            fputs(args, file);
+            fclose(file);
+        }
         return 0;
     }
     while (*args == ' ')
@@ -31,12 +31,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR args, int)
         || !GetModuleFileNameA(nullptr, self, MAX_PATH))
         return 2;
     Sleep(200);
-    HANDLE file = CreateFileA(log, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
     const char* name = strrchr(self, '\\') + 1;
-    DWORD written = 0;
-    WriteFile(file, name, static_cast<DWORD>(strlen(name)), &written, nullptr);
-    WriteFile(file, "\n", 1, &written, nullptr);
-    CloseHandle(file);
+    if (FILE* file = fopen(log, "ab")) { // shared: the test reads it meanwhile
+        fprintf(file, "%s\n", name);
+        fclose(file);
+    }
     return strncmp(name, "exit", 4) == 0 ? atoi(name + 4) : 0;
 }

@@ -183,28 +183,16 @@ void SetServerSetting(const std::string& bytes, DWORD type)
                           static_cast<DWORD>(bytes.size()));
 }
 
-CNginxSite::CNginxSite()
+std::string FixtureFolder(const char* variable)
 {
-    const char* www = std::getenv("E2E_WWW");
-    if (!www) {
-        std::fprintf(stderr, "run through ctest: the nginx fixture sets E2E_WWW\n");
+    const char* folder = std::getenv(variable);
+    if (!folder) {
+        std::fprintf(stderr, "run through ctest: a fixture sets %s\n", variable);
         std::abort();
     }
-    m_root = "Z:" + std::string(www) + "/";
-    std::replace(m_root.begin(), m_root.end(), '/', '\\');
-    m_download = m_root + "download\\";
-}
-
-CNginxSite::~CNginxSite()
-{
-    for (const std::string& path : m_published)
-        ::DeleteFileA(path.c_str());
-}
-
-void CNginxSite::Publish(const std::string& name, const std::string& bytes)
-{
-    WriteFileBytes(m_download + name, bytes);
-    m_published.push_back(m_download + name);
+    std::string path = "Z:" + std::string(folder) + "/";
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
 }
 
 // A window's text as code-page-936 bytes, read through the wide call: right
@@ -219,16 +207,14 @@ static std::string Text936(HWND hWnd)
 
 CBoxWatcher::CBoxWatcher(std::function<int(size_t)> answer, size_t scripted, std::vector<HANDLE> fallback)
     : m_thread([this, answer, scripted, fallback] {
-          while (!m_stop) {
+          for (; !m_stop; ::Sleep(10)) {
               const HWND box = FindTopWindow([](HWND hWnd) {
                   char cls[16] = "";
                   ::GetClassNameA(hWnd, cls, sizeof cls);
                   return strcmp(cls, "#32770") == 0 && ::GetDlgItem(hWnd, 0xFFFF);
               });
-              if (!box) {
-                  ::Sleep(10);
+              if (!box)
                   continue;
-              }
               std::unique_lock<std::mutex> lock(m_mutex);
               const size_t index = m_boxes.size();
               m_boxes.push_back({Text936(box), Text936(::GetDlgItem(box, 0xFFFF))});
@@ -243,18 +229,6 @@ CBoxWatcher::CBoxWatcher(std::function<int(size_t)> answer, size_t scripted, std
           }
       })
 {
-}
-
-CBoxWatcher::~CBoxWatcher()
-{
-    m_stop = true;
-    m_thread.join();
-}
-
-std::vector<CBoxWatcher::Box> CBoxWatcher::Boxes()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_boxes;
 }
 
 CTestServer::CTestServer(const char* address) : m_hResume(::CreateEventA(nullptr, FALSE, FALSE, nullptr))
@@ -294,30 +268,24 @@ CTestServer::CTestServer(const char* address) : m_hResume(::CreateEventA(nullptr
                     m_replies.erase(m_replies.begin());
                 }
             }
-            Answer(client, reply);
+            const std::string& b = reply.bytes;
+            for (size_t at = 0, n; at < b.size(); at += n) {
+                if (at == reply.pauseAt)
+                    ::WaitForSingleObject(m_hResume, INFINITE); // until Resume() or the end of the server
+                n = std::min({reply.chunk ? reply.chunk : b.size(), b.size() - at,
+                              at < reply.pauseAt ? reply.pauseAt - at : b.size()});
+                if (::send(client, b.data() + at, static_cast<int>(n), 0) != static_cast<int>(n))
+                    break;
+            }
+            const linger abortive = {1, 0};
+            if (reply.reset)
+                ::setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive),
+                             sizeof abortive);
+            else
+                ::shutdown(client, SD_SEND);
+            ::closesocket(client);
         }
     });
-}
-
-void CTestServer::Answer(SOCKET client, const Reply& reply)
-{
-    const std::string& b = reply.bytes;
-    for (size_t at = 0, n; at < b.size(); at += n) {
-        if (at == reply.pauseAt)
-            ::WaitForSingleObject(m_hResume, INFINITE); // until Resume() or the end of the server
-        n = std::min(reply.chunk ? reply.chunk : b.size(), b.size() - at);
-        if (at < reply.pauseAt && at + n > reply.pauseAt)
-            n = reply.pauseAt - at;
-        if (::send(client, b.data() + at, static_cast<int>(n), 0) != static_cast<int>(n))
-            break;
-    }
-    const linger abortive = {1, 0};
-    if (reply.reset)
-        ::setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive),
-                     sizeof abortive);
-    else
-        ::shutdown(client, SD_SEND);
-    ::closesocket(client);
 }
 
 CTestServer::~CTestServer()
@@ -327,16 +295,4 @@ CTestServer::~CTestServer()
     m_thread.join();
     ::CloseHandle(m_hResume);
     ::WSACleanup();
-}
-
-void CTestServer::Queue(const Reply& reply)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_replies.push_back(reply);
-}
-
-std::vector<std::string> CTestServer::Requests()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_requests;
 }

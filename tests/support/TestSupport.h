@@ -29,6 +29,9 @@ std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 // A text in the system's ANSI code page.
 std::string Ansi(const wchar_t* text);
+// The Linux folder that a ctest fixture names in `variable`, as a Windows path with a
+// final backslash; the run ends when it is not set.
+std::string FixtureFolder(const char* variable);
 
 // Dispatches this thread's messages until done() holds or `ms` have passed (a bound
 // against hangs, not a speed goal); returns done().
@@ -65,7 +68,6 @@ class CFake {
 public:
     explicit CFake(HANDLE h = nullptr) : m_h(h) {}
     CFake(CFake&& other) noexcept : m_h(std::exchange(other.m_h, nullptr)) {}
-    CFake& operator=(const CFake&) = delete;
     ~CFake();
     operator HANDLE() const { return m_h; }
 
@@ -90,9 +92,17 @@ void SetServerSetting(const std::string& bytes, DWORD type = REG_SZ);
 // publishes there goes with it.
 class CNginxSite {
 public:
-    CNginxSite();
-    ~CNginxSite();
-    void Publish(const std::string& name, const std::string& bytes); // as download\<name>
+    CNginxSite() : m_root(FixtureFolder("E2E_WWW")), m_download(m_root + "download\\") {}
+    ~CNginxSite()
+    {
+        for (const std::string& path : m_published)
+            ::DeleteFileA(path.c_str());
+    }
+    void Publish(const std::string& name, const std::string& bytes) // as download\<name>
+    {
+        WriteFileBytes(m_download + name, bytes);
+        m_published.push_back(m_download + name);
+    }
     std::string Log() const { return ReadFileBytes(m_root + "..\\access.log"); }
     std::string m_root, m_download; // with a final backslash
 
@@ -110,8 +120,16 @@ public:
         std::string caption, text;
     };
     CBoxWatcher(std::function<int(size_t)> answer, size_t scripted, std::vector<HANDLE> fallback);
-    ~CBoxWatcher();
-    std::vector<Box> Boxes();
+    ~CBoxWatcher()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    std::vector<Box> Boxes()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_boxes;
+    }
 
 private:
     std::mutex m_mutex;
@@ -133,12 +151,19 @@ public:
     };
     explicit CTestServer(const char* address);
     ~CTestServer();
-    void Queue(const Reply& reply);
+    void Queue(const Reply& reply)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_replies.push_back(reply);
+    }
     void Resume() { ::SetEvent(m_hResume); } // also before the pause is reached
-    std::vector<std::string> Requests();
+    std::vector<std::string> Requests()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_requests;
+    }
 
 private:
-    void Answer(SOCKET client, const Reply& reply);
     SOCKET m_listen;
     HANDLE m_hResume;
     std::mutex m_mutex;

@@ -13,30 +13,17 @@ long GdiObjectsInUse()
     return kCeiling - static_cast<long>(probes.size());
 }
 
-CTestParent::CTestParent()
-{
-    const std::string cls = RegisterWndClass(0, nullptr, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
-    CreateEx(0, cls.c_str(), "test parent", WS_POPUP | WS_VISIBLE, 100, 100, 400, 200, nullptr, nullptr);
-}
-
 LRESULT CTestParent::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_COMMAND && lParam) {
-        const HWND hControl = reinterpret_cast<HWND>(lParam);
+    const HWND hControl = reinterpret_cast<HWND>(lParam);
+    if (message == WM_COMMAND && hControl)
         m_commands.push_back({LOWORD(wParam), HIWORD(wParam), hControl,
                               static_cast<int>(::SendMessageA(hControl, BM_GETCHECK, 0, 0))});
-    } else if (message == WM_DRAWITEM) {
+    else if (message == WM_DRAWITEM)
         ++m_nDrawItems;
-    } else if (message >= WM_USER && message < 0xC000) {
+    else if (message >= WM_USER && message < 0xC000)
         m_private.push_back(message);
-    }
     return CWnd::WindowProc(message, wParam, lParam);
-}
-
-CCanvas::CCanvas(int cx, int cy, COLORREF crFill)
-    : m_cx(cx), m_cy(cy), m_bitmap(MakeBitmap(cx, cy, [crFill](int, int) { return crFill; })), m_dc(nullptr),
-      m_select(m_dc, m_bitmap)
-{
 }
 
 int CCanvas::CountWrong(const std::function<COLORREF(int, int)>& expected) const

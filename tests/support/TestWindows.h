@@ -6,10 +6,6 @@
 #include "TestSupport.h"
 #include "framework/DeviceContexts.h"
 #include "framework/GdiObjects.h"
-#include "framework/Wnd.h"
-
-#include <functional>
-#include <vector>
 
 // Wine 8's GetGuiResources always answers 0: there the count is derived from how
 // many more handles can still be created.
@@ -19,7 +15,11 @@ long GdiObjectsInUse();
 // the private messages it receives.
 class CTestParent : public CWnd {
 public:
-    CTestParent();
+    CTestParent()
+    {
+        CreateEx(0, RegisterWndClass(0, nullptr, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1)).c_str(),
+                 "test parent", WS_POPUP | WS_VISIBLE, 100, 100, 400, 200, nullptr, nullptr);
+    }
     struct Command {
         UINT nID, nCode;
         HWND hControl;
@@ -33,10 +33,17 @@ protected:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 };
 
+// A 32-bit DIB section whose pixel (x, y) is pixel(x, y).
+CBitmap MakeBitmap(int cx, int cy, const std::function<COLORREF(int x, int y)>& pixel);
+
 // A 32-bit top-down DIB selected into a memory DC, filled with one colour.
 class CCanvas {
 public:
-    CCanvas(int cx, int cy, COLORREF crFill);
+    CCanvas(int cx, int cy, COLORREF crFill)
+        : m_cx(cx), m_cy(cy), m_bitmap(MakeBitmap(cx, cy, [crFill](int, int) { return crFill; })),
+          m_dc(nullptr), m_select(m_dc, m_bitmap)
+    {
+    }
     operator HDC() const { return m_dc; }
     COLORREF Pixel(int x, int y) const { return ::GetPixel(m_dc, x, y); }
     // Pixels for which expected(x, y) is wrong.
@@ -50,6 +57,3 @@ private:
     CMemDC m_dc;
     CSelectObject m_select;
 };
-
-// A 32-bit DIB section whose pixel (x, y) is pixel(x, y).
-CBitmap MakeBitmap(int cx, int cy, const std::function<COLORREF(int x, int y)>& pixel);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# A per-machine installation its user cannot write: DIR holding the updater and a main
-# program of 1.2.3.4, bind-mounted read-only over itself. Only inside the test run's
-# private mount namespace (scripts/run-ctest.sh), where the Wine server runs too: a
-# server outside it would still write through the mount.
+# A per-machine installation its user cannot write: DIR holding the updater and A's
+# main program of 1.2.3.4 that requires signed answers, bind-mounted read-only over
+# itself. Only inside the test run's private mount namespace (scripts/run-ctest.sh),
+# where the Wine server runs too: a server outside it would still write through the
+# mount.
 # Usage: read-only-install.sh mount DIR BIN | unmount DIR
 set -euo pipefail
 dir=${2:?directory}
@@ -12,7 +13,7 @@ mount)
   mountpoint -q "$dir" && umount "$dir"
   rm -rf "$dir" && mkdir -p "$dir"
   cp "${3:?bin}/Module_Client_Updater.exe" "$dir/"
-  cp "$3/fake_1_2_3_4.exe" "$dir/Vantorel.exe"
+  cp "$3/signed/vrequires.exe" "$dir/Vantorel.exe"
   mount --bind "$dir" "$dir"
   mount -o remount,bind,ro "$dir"
   ! touch "$dir/probe" 2>/dev/null

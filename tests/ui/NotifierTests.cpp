@@ -4,7 +4,6 @@
 // clicks, activation and GDI objects.
 #include "TestResources.h"
 #include "TestWindows.h"
-#include "framework/DeviceContexts.h"
 #include "res/resource.h"
 #include "ui/TaskbarNotifier.h"
 
@@ -22,13 +21,10 @@ public:
     using CTaskbarNotifier::BarWidth;
     using CTaskbarNotifier::Layout;
     using CTaskbarNotifier::m_bmpSkin;
-    using CTaskbarNotifier::m_btnCancel;
-    using CTaskbarNotifier::m_btnInstall;
     using CTaskbarNotifier::m_fontText;
     using CTaskbarNotifier::m_fontTitle;
     using CTaskbarNotifier::m_nSkinWidth;
     using CTaskbarNotifier::m_nState;
-    using CTaskbarNotifier::m_strText;
     using CTaskbarNotifier::PercentText;
     // Delivers ticks of a timer until the state leaves `from`; how many it took.
     int TicksWhile(UINT_PTR nTimer, int from)
@@ -51,6 +47,7 @@ protected:
     Notifier()
     {
         ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &m_saved, 0);
+        SetWorkArea({0, 0, 1280, 984}); // a taskbar at the bottom
         m_notifier.Create(&m_owner);
         m_notifier.SetVersionText("1.0");
         m_notifier.SetSkin(IDB_NOTIFIER_SKIN, 255, 0, 255);
@@ -58,10 +55,10 @@ protected:
     }
     ~Notifier() override { SetWorkArea(m_saved); }
     static void SetWorkArea(RECT rc) { ::SystemParametersInfoA(SPI_SETWORKAREA, 0, &rc, 0); }
-    bool InShape(int x, int y) const
+    void SlideIn(const char* text)
     {
-        CRgn rgn(::CreateRectRgn(0, 0, 0, 0));
-        return ::GetWindowRgn(m_notifier.m_hWnd, rgn) != ERROR && ::PtInRegion(rgn, x, y);
+        m_notifier.Show(text, 500, 3000, 500);
+        m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
     }
     RECT m_saved = {};
     CTestParent m_owner;
@@ -103,11 +100,10 @@ TEST_F(Notifier, SlidesFromTheTaskbarsEdgeAndBack)
 
 TEST_F(Notifier, ShowDuringEachState)
 {
-    SetWorkArea({0, 0, 1280, 984});
     const auto show = [&](const char* text) { m_notifier.Show(text, 500, 3000, 500); };
     show("a");
     show("b"); // before the first tick: from the start again
-    EXPECT_EQ(m_notifier.m_strText, "b");
+    EXPECT_EQ(m_notifier.GetWindowText(), "b") << "the text, as a screen reader reads it";
     m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_APPEAR);
     m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_APPEAR);
     EXPECT_TRUE(m_notifier.At({1040, 980}));
@@ -129,50 +125,10 @@ TEST_F(Notifier, ShowDuringEachState)
     EXPECT_EQ(m_notifier.m_nState, CTaskbarNotifier::STATE_DISAPPEARING);
     m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_DISAPPEAR);
     EXPECT_TRUE(m_notifier.At({1040, 886}));
-}
-
-// A skin cut by its key colour: LaidOutAtTheDisplaysScale, at each scale.
-TEST_F(Notifier, ShapeFromTheSkinsKeyColour)
-{
-    EXPECT_TRUE(InShape(0, 0) && InShape(239, 99) && !InShape(240, 50) && !InShape(50, 100))
-        << "skin 130, without the key colour: the whole rectangle";
-    ASSERT_TRUE(m_notifier.SetSkin(IDB_TEST_CUTSKIN, 255, 0, 255));
-    EXPECT_FALSE(m_notifier.SetSkin(4242, 255, 0, 255));
-    EXPECT_EQ(m_notifier.m_nSkinWidth, 42) << "a missing skin keeps the old size";
     CTaskbarNotifier unskinned;
     unskinned.Create(&m_owner);
     unskinned.Show("no skin", 500, 3000, 500); // no tick count to divide by
     EXPECT_FALSE(::IsWindowVisible(unskinned.m_hWnd));
-}
-
-TEST_F(Notifier, ProgressPaintedAndRepaintedWhenItChanges)
-{
-    SetWorkArea({0, 0, 1280, 984});
-    m_notifier.Show("正在下载升级包......\r\n", 500, 3000, 500);
-    m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
-    m_notifier.m_bShowProgress = true;
-    m_notifier.SetProgress(333, 1000);
-    CCanvas canvas(240, 100, 0);
-    CClientDC screen(m_notifier.m_hWnd);
-    ::BitBlt(canvas, 0, 0, 240, 100, screen, 0, 0, SRCCOPY);
-    int nGreen = 0; // row 53 of the bar (10, 46, 230, 61): frame, 72 green pixels, then the skin
-    for (int x = 10; x < 230; ++x)
-        nGreen += canvas.Pixel(x, 53) == RGB(0, 225, 50) ? 1 : 0;
-    EXPECT_EQ(nGreen, 72);
-    EXPECT_EQ(canvas.Pixel(10, 53), RGB(180, 180, 180));
-    EXPECT_EQ(canvas.Pixel(11, 53), RGB(0, 225, 50));
-    const struct {
-        int received, width;
-        const char* percent;
-    } cases[] = {{333, 73, "33%"}, {5, 1, "1%"}, {995, 219, "100%"}, {0, 0, "0%"}, {1500, 220, "100%"}};
-    for (const auto& c : cases) {
-        m_notifier.SetProgress(c.received, 1000);
-        EXPECT_EQ(m_notifier.BarWidth(220), c.width) << c.received;
-        EXPECT_EQ(m_notifier.PercentText(), c.percent) << c.received;
-    }
-    m_notifier.SetProgress(5, 0); // no total: the status text again
-    ::BitBlt(canvas, 0, 0, 240, 100, screen, 0, 0, SRCCOPY);
-    EXPECT_NE(canvas.Pixel(229, 53), RGB(180, 180, 180));
 }
 
 int CALLBACK CollectText(HDC, HANDLETABLE*, const ENHMETARECORD* pRecord, int, LPARAM lParam)
@@ -199,12 +155,11 @@ std::vector<std::wstring> TextsPainted(HWND hWnd)
     return texts;
 }
 
-// Also run on a system whose ANSI code page is not 936 (a ctest entry of its own).
-TEST_F(Notifier, TextsReadRightOnAnyCodePage)
+// Also run on a system whose ANSI code page is not 936 (a ctest entry of its own): the
+// texts, the progress and its bar, repainted when it changes.
+TEST_F(Notifier, TextsAndProgressPainted)
 {
-    SetWorkArea({0, 0, 1280, 984});
-    m_notifier.Show("正在下载升级包......\r\n", 500, 3000, 500);
-    m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
+    SlideIn("正在下载升级包......\r\n");
     const std::wstring title = L"Vantorel 程序升级程序(v1.0)";
     EXPECT_EQ(TextsPainted(m_notifier.m_hWnd), (std::vector<std::wstring>{title, L"正在下载升级包......"}));
     m_notifier.m_bShowProgress = true;
@@ -215,21 +170,39 @@ TEST_F(Notifier, TextsReadRightOnAnyCodePage)
     ::GetDlgItemTextW(m_notifier.m_hWnd, IDC_NOTIFIER_CANCEL, caption, 16);
     EXPECT_STREQ(caption, L"取消升级");
     // Their fonts hold the characters: no boxes in their place.
-    CClientDC dc(m_notifier.m_hWnd);
+    CClientDC screen(m_notifier.m_hWnd);
     for (const HFONT hFont : {HFONT(m_notifier.m_fontTitle), HFONT(m_notifier.m_fontText)}) {
-        CSelectObject font(dc, hFont);
+        CSelectObject font(screen, hFont);
         WORD glyphs[8];
-        ::GetGlyphIndicesW(dc, L"程序升级接收总量", 8, glyphs, GGI_MARK_NONEXISTING_GLYPHS);
+        ::GetGlyphIndicesW(screen, L"程序升级接收总量", 8, glyphs, GGI_MARK_NONEXISTING_GLYPHS);
         EXPECT_EQ(std::count(glyphs, glyphs + 8, 0xFFFF), 0);
     }
+    CCanvas canvas(240, 100, 0);
+    ::BitBlt(canvas, 0, 0, 240, 100, screen, 0, 0, SRCCOPY);
+    int nGreen = 0; // row 53 of the bar (10, 46, 230, 61): frame, 72 green pixels, then the skin
+    for (int x = 10; x < 230; ++x)
+        nGreen += canvas.Pixel(x, 53) == RGB(0, 225, 50) ? 1 : 0;
+    EXPECT_EQ(nGreen, 72);
+    EXPECT_EQ(canvas.Pixel(10, 53), RGB(180, 180, 180));
+    EXPECT_EQ(canvas.Pixel(11, 53), RGB(0, 225, 50));
+    const struct {
+        int received, width;
+        const char* percent;
+    } cases[] = {{333, 73, "33%"}, {5, 1, "1%"}, {995, 219, "100%"}, {0, 0, "0%"}, {1500, 220, "100%"}};
+    for (const auto& c : cases) {
+        m_notifier.SetProgress(c.received, 1000);
+        EXPECT_EQ(m_notifier.BarWidth(220), c.width) << c.received;
+        EXPECT_EQ(m_notifier.PercentText(), c.percent) << c.received;
+    }
+    m_notifier.SetProgress(5, 0); // no total: the status text again
+    ::BitBlt(canvas, 0, 0, 240, 100, screen, 0, 0, SRCCOPY);
+    EXPECT_NE(canvas.Pixel(229, 53), RGB(180, 180, 180));
 }
 
 TEST_F(Notifier, ClicksCommandsAndNoActivation)
 {
-    SetWorkArea({0, 0, 1280, 984});
     ::SetActiveWindow(m_owner.m_hWnd);
-    m_notifier.Show("x", 500, 3000, 500);
-    m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
+    SlideIn("x");
     EXPECT_EQ(::GetActiveWindow(), m_owner.m_hWnd) << "the popup never takes the keyboard";
     m_notifier.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
     PumpUntil([] { return false; }, 50);
@@ -246,10 +219,8 @@ TEST_F(Notifier, ClicksCommandsAndNoActivation)
 
 TEST_F(Notifier, NoGdiObjectLeftBehind)
 {
-    SetWorkArea({0, 0, 1280, 984});
     const auto cycle = [&] {
-        m_notifier.Show("x", 500, 3000, 500);
-        m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
+        SlideIn("x");
         m_notifier.m_bShowProgress = !m_notifier.m_bShowProgress;
         m_notifier.SetProgress(m_notifier.m_bShowProgress ? 400 : 600, 1000);
         m_notifier.SetSkin(IDB_TEST_CUTSKIN, 255, 0, 255);
@@ -271,26 +242,6 @@ std::vector<LONG> Corners(HWND hWnd, HWND hTo)
     return {rc.left, rc.top, rc.right, rc.bottom};
 }
 
-// Slid in at the bottom edge at nDpi: size and place, shape, buttons, the progress bar,
-// and at 200 % the art drawn at twice the size, whose gradient steps within pixel pairs.
-void ExpectLaidOutAt(CProbe& notifier, int nDpi)
-{
-    const auto S = [nDpi](LONG n) { return ::MulDiv(n, nDpi, 96); };
-    EXPECT_EQ(Corners(notifier.m_hWnd, nullptr), (std::vector<LONG>{1280 - S(240), 984 - S(100), 1280, 984}));
-    EXPECT_EQ(Corners(notifier.m_btnInstall.m_hWnd, notifier.m_hWnd),
-              (std::vector<LONG>{S(40), S(70), S(110), S(90)}));
-    EXPECT_EQ(Corners(notifier.m_btnCancel.m_hWnd, notifier.m_hWnd),
-              (std::vector<LONG>{S(120), S(70), S(190), S(90)}));
-    notifier.SetProgress(500, 1000);
-    CCanvas canvas(S(240), S(100), 0);
-    ::BitBlt(canvas, 0, 0, S(240), S(100), CClientDC(notifier.m_hWnd), 0, 0, SRCCOPY);
-    EXPECT_EQ(canvas.Pixel(S(20), S(53)), RGB(0, 225, 50)) << "the bar's fill";
-    int nSteps = 0;
-    for (int y = 60; y < 140; y += 2)
-        nSteps += canvas.Pixel(460, y) != canvas.Pixel(460, y + 1);
-    EXPECT_TRUE(nDpi != 192 || nSteps > 0) << "the 2x art as it is";
-}
-
 // At the scale this process started with (UPDATER_TEST_DPI, 96 by default), the
 // taskbar monitor's: not the one WM_DPICHANGED names at the start of the slide, and
 // again once it is no longer the popup's (laid out at another here: under Wine a
@@ -301,19 +252,41 @@ TEST_F(Notifier, LaidOutAtTheDisplaysScale)
     char dpi[8] = "96";
     ::GetEnvironmentVariableA("UPDATER_TEST_DPI", dpi, sizeof dpi);
     const int nDpi = atoi(dpi);
+    const auto S = [nDpi](LONG n) { return ::MulDiv(n, nDpi, 96); };
+    const auto InShape = [&](int x, int y) {
+        CRgn rgn(::CreateRectRgn(0, 0, 0, 0));
+        return ::GetWindowRgn(m_notifier.m_hWnd, rgn) != ERROR && ::PtInRegion(rgn, x, y);
+    };
     ASSERT_EQ(::GetDeviceCaps(CClientDC(nullptr), LOGPIXELSX), nDpi);
-    SetWorkArea({0, 0, 1280, 984});
     m_notifier.Show("x", 500, 3000, 500);
     m_notifier.SendMessage(WM_DPICHANGED, MAKEWPARAM(144, 144));
     m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
     m_notifier.m_bShowProgress = true;
-    ExpectLaidOutAt(m_notifier, nDpi);
+    // Slid in at the bottom edge: size and place, shape (skin 130 has no key colour),
+    // buttons, the progress bar, and at 200 % the art drawn at twice the size, whose
+    // gradient steps within pixel pairs.
+    EXPECT_EQ(Corners(m_notifier.m_hWnd, nullptr),
+              (std::vector<LONG>{1280 - S(240), 984 - S(100), 1280, 984}));
+    EXPECT_TRUE(InShape(0, 0) && InShape(S(240) - 1, S(100) - 1) && !InShape(S(240), 50)
+                && !InShape(50, S(100)));
+    for (const auto& [nID, nLeft] :
+         {std::pair<UINT, LONG>{IDC_NOTIFIER_INSTALL, 40}, {IDC_NOTIFIER_CANCEL, 120}})
+        EXPECT_EQ(Corners(::GetDlgItem(m_notifier.m_hWnd, nID), m_notifier.m_hWnd),
+                  (std::vector<LONG>{S(nLeft), S(70), S(nLeft + 70), S(90)}));
+    m_notifier.SetProgress(500, 1000);
+    CCanvas canvas(S(240), S(100), 0);
+    ::BitBlt(canvas, 0, 0, S(240), S(100), CClientDC(m_notifier.m_hWnd), 0, 0, SRCCOPY);
+    EXPECT_EQ(canvas.Pixel(S(20), S(53)), RGB(0, 225, 50)) << "the bar's fill";
+    int nSteps = 0;
+    for (int y = 60; y < 140; y += 2)
+        nSteps += canvas.Pixel(460, y) != canvas.Pixel(460, y + 1);
+    EXPECT_TRUE(nDpi != 192 || nSteps > 0) << "the 2x art as it is";
     const long nBefore = GdiObjectsInUse();
     for (UINT nOther : {144, 96, 192}) { // the art scaled, as it is, and doubled
         m_notifier.Hide();
         m_notifier.Layout(nOther);
         m_notifier.SendMessage(WM_DPICHANGED, MAKEWPARAM(nOther, nOther));
-        EXPECT_EQ(m_notifier.m_nSkinWidth, ::MulDiv(240, nDpi, 96)) << nOther;
+        EXPECT_EQ(m_notifier.m_nSkinWidth, S(240)) << nOther;
     }
     EXPECT_EQ(GdiObjectsInUse(), nBefore);
     ASSERT_TRUE(m_notifier.SetSkin(IDB_TEST_CUTSKIN, 255, 0, 255));
@@ -321,10 +294,12 @@ TEST_F(Notifier, LaidOutAtTheDisplaysScale)
     CSelectObject select(skin, m_notifier.m_bmpSkin);
     const int W = m_notifier.m_nSkinWidth;
     int nWrong = InShape(W - 1, 0); // the corner itself a hole
-    for (int y = 0; y < ::MulDiv(10, nDpi, 96); ++y)
-        for (int x = W - ::MulDiv(10, nDpi, 96); x < W; ++x)
+    for (int y = 0; y < S(10); ++y)
+        for (int x = W - S(10); x < W; ++x)
             nWrong += ::GetPixel(skin, x, y) != (InShape(x, y) ? RGB(0, 0, 82) : RGB(255, 0, 255));
     EXPECT_EQ(nWrong, 0);
+    EXPECT_FALSE(m_notifier.SetSkin(4242, 255, 0, 255));
+    EXPECT_EQ(m_notifier.m_nSkinWidth, W) << "a missing skin keeps the old size";
 }
 
 // Wine reads the scale from the registry at each start: the test above in a process of

@@ -3,7 +3,6 @@
 // on a visible parent.
 #include "TestResources.h"
 #include "TestWindows.h"
-#include "res/resource.h"
 #include "ui/SkinButton.h"
 
 #include <commctrl.h>
@@ -15,11 +14,10 @@ namespace {
 const COLORREF kNormal = RGB(0, 128, 0), kPressed = RGB(0, 0, 160), kHover = RGB(160, 0, 160),
                kDisabled = RGB(96, 96, 0), kFocus = RGB(0, 128, 128), kSentinel = RGB(1, 2, 3);
 const COLORREF kWhite = RGB(255, 255, 255), kRed = RGB(255, 0, 0), kBlue = RGB(0, 0, 255);
+// The test images of the five slots: normal, pressed, hover, disabled, focus.
+const UINT kAll[5] = {IDB_TEST_NORMAL, IDB_TEST_PRESSED, IDB_TEST_HOVER, IDB_TEST_DISABLED, IDB_TEST_FOCUS};
 
-COLORREF Gradient(int x, int y)
-{
-    return RGB(x * 8, y * 12, 77);
-}
+const auto Gradient = [](int x, int y) { return RGB(x * 8, y * 12, 77); };
 
 // Draws the button as its parent's WM_DRAWITEM would, into a 70 x 20 canvas.
 void DrawInto(CSkinButton& button, HDC hDC, UINT nState)
@@ -37,8 +35,14 @@ void MouseAt(HWND hWnd, UINT message, WPARAM wParam, int x = 35, int y = 10)
     ::SendMessageA(hWnd, message, wParam, MAKELPARAM(x, y));
 }
 
-TEST(SkinButtonRegion, HoldsExactlyThePixelsNotOfTheKeyColour)
+// The region holds exactly the pixels not of the key colour; the draw modes tile, stretch
+// and copy, the copy clipped to the window's region.
+TEST(SkinButtonArt, RegionFromTheKeyColourAndTheDrawModes)
 {
+    CTestParent parent;
+    CSkinButton shaped, plain;
+    ASSERT_TRUE(shaped.Create("", WS_CHILD, RECT{0, 0, 70, 20}, &parent, 1));
+    ASSERT_TRUE(plain.Create("", WS_CHILD, RECT{0, 30, 70, 50}, &parent, 2));
     const struct {
         int cx, cy;
         std::function<bool(int, int)> opaque;
@@ -49,10 +53,9 @@ TEST(SkinButtonRegion, HoldsExactlyThePixelsNotOfTheKeyColour)
         {5, 2, [](int x, int y) { return y == 0 ? x == 4 : x == 0; }}, // a run closed by the row's end
         {16, 10, [](int x, int y) { return (x + y) % 2 == 0; }},       // 80 runs: the list grows twice
     };
-    CSkinButton button;
     for (const auto& c : cases) {
         CBitmap image = MakeBitmap(c.cx, c.cy, [&](int x, int y) { return c.opaque(x, y) ? kRed : kWhite; });
-        CRgn rgn(button.CreateRegionFromBitmap(image, kWhite));
+        CRgn rgn(plain.CreateRegionFromBitmap(image, kWhite));
         int nWrong = 0; // over the image and a frame of one pixel around it
         for (int y = -1; y <= c.cy; ++y)
             for (int x = -1; x <= c.cx; ++x)
@@ -60,16 +63,7 @@ TEST(SkinButtonRegion, HoldsExactlyThePixelsNotOfTheKeyColour)
                     (x >= 0 && y >= 0 && x < c.cx && y < c.cy && c.opaque(x, y)) != !!::PtInRegion(rgn, x, y);
         EXPECT_EQ(nWrong, 0) << c.cx << " x " << c.cy;
     }
-}
-
-TEST(SkinButtonDraw, TileStretchAndCopyClippedToTheWindowRegion)
-{
-    CTestParent parent;
-    CSkinButton shaped, plain;
-    ASSERT_TRUE(shaped.Create("", WS_CHILD, RECT{0, 0, 70, 20}, &parent, 1));
-    ASSERT_TRUE(plain.Create("", WS_CHILD, RECT{0, 30, 70, 50}, &parent, 2));
-    CRgn left;
-    left.CreateRectRgn(0, 0, 35, 20);
+    CRgn left(::CreateRectRgn(0, 0, 35, 20));
     ASSERT_TRUE(shaped.SetWindowRgn(left, TRUE));
     CBitmap gradient = MakeBitmap(30, 20, Gradient);
     CBitmap halves = MakeBitmap(80, 21, [](int x, int) { return x < 40 ? kRed : kBlue; });
@@ -102,18 +96,15 @@ protected:
     {
         ASSERT_TRUE(
             button.Create(caption, WS_CHILD | WS_VISIBLE | dwStyle, RECT{x, 10, x + 70, 30}, &m_parent, nID));
-        button.SetBitmaps(IDB_TEST_NORMAL, IDB_TEST_PRESSED, IDB_TEST_HOVER, IDB_TEST_DISABLED,
-                          IDB_TEST_FOCUS, 1, 0, 3);
+        button.SetBitmaps(kAll[0], kAll[1], kAll[2], kAll[3], kAll[4], 1, 0, 3);
         button.SetTextColor(kRed);
     }
     static int Check(const CSkinButton& button) { return static_cast<int>(button.SendMessage(BM_GETCHECK)); }
     CTestParent m_parent;
 };
 
-TEST_F(SkinButton, EachStateShowsTheImageOfItsSlot)
+TEST_F(SkinButton, EachStatePaintsItsSlotsImageCaptionAndFocus)
 {
-    const UINT kAll[5] = {IDB_TEST_NORMAL, IDB_TEST_PRESSED, IDB_TEST_HOVER, IDB_TEST_DISABLED,
-                          IDB_TEST_FOCUS};
     const UINT kNormalOnly[5] = {IDB_TEST_NORMAL, 0, 0, 0, 0}, kNone[5] = {};
     const COLORREF kFace = ::GetSysColor(COLOR_BTNFACE);
     const struct {
@@ -142,10 +133,7 @@ TEST_F(SkinButton, EachStateShowsTheImageOfItsSlot)
         DrawInto(button, canvas, c.nState);
         EXPECT_EQ(canvas.CountWrong([&](int, int) { return c.crFace; }), 0) << &c - cases;
     }
-}
-
-TEST_F(SkinButton, CaptionColourOffsetAndFocusRectangle)
-{
+    // The caption's colour and its offset when pressed, and the focus rectangle.
     CSkinButton button;
     Make(button, BS_PUSHBUTTON, 7, 10, "Ag");
     CCanvas normal(70, 20, kSentinel), pressed(70, 20, kSentinel), disabled(70, 20, kSentinel),
@@ -157,12 +145,11 @@ TEST_F(SkinButton, CaptionColourOffsetAndFocusRectangle)
     ::OffsetRect(&rc, 1, 1);
     EXPECT_TRUE(::EqualRect(&rc, &rcPressed)) << "pressed caption one pixel right and down";
     // Green and olive faces and a red caption have no blue: only a grey caption brings some.
-    EXPECT_EQ(normal.CountWrong(
-                  [&](int x, int y) { return GetBValue(normal.Pixel(x, y)) ? 0 : normal.Pixel(x, y); }),
-              0);
-    EXPECT_GT(disabled.CountWrong(
-                  [&](int x, int y) { return GetBValue(disabled.Pixel(x, y)) ? 0 : disabled.Pixel(x, y); }),
-              0);
+    const auto blue = [](const CCanvas& c) {
+        return c.CountWrong([&](int x, int y) { return GetBValue(c.Pixel(x, y)) ? 0 : c.Pixel(x, y); });
+    };
+    EXPECT_EQ(blue(normal), 0);
+    EXPECT_GT(blue(disabled), 0);
     EXPECT_GT(disabled.BoundsOtherThan(kDisabled).left, 3) << "no focus rectangle when disabled";
     ::SetWindowTextA(button.m_hWnd, "");
     DrawInto(button, focused, ODS_FOCUS);
