@@ -29,18 +29,16 @@ const auto Ok = [](const std::string& body, const std::string& extraHeaders = ""
 
 class HttpDownload : public testing::Test {
 protected:
-    static void SetUpTestSuite() { s_server = new CTestServer("127.0.0.10"); }
-    static void TearDownTestSuite() { delete s_server; }
     HttpDownload() { m_engine.m_hNotifyWnd = m_recorder.m_hWnd; }
     ~HttpDownload() override { RemoveFolder(m_folder); }
 
     int Get(const Reply& reply, const char* url = kUrl)
     {
-        s_server->Queue(reply);
+        m_server.Queue(reply);
         return m_engine.HttpDownload(url, m_file.c_str(), true);
     }
 
-    static inline CTestServer* s_server = nullptr;
+    CTestServer m_server{"127.0.0.10"};
     CRecorder m_recorder;
     CUpdateEngine m_engine;
     std::string m_folder = MakeTempFolder("http");
@@ -85,9 +83,9 @@ TEST_F(HttpDownload, Responses)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         WriteFileBytes(m_file, "old");
-        const size_t requests = s_server->Requests().size();
+        const size_t requests = m_server.Requests().size();
         EXPECT_EQ(Get({c.response, c.chunk}), c.result);
-        EXPECT_EQ(s_server->Requests().size(), requests + 1) << "nothing here is tried again";
+        EXPECT_EQ(m_server.Requests().size(), requests + 1) << "nothing here is tried again";
         EXPECT_EQ(m_recorder.Take(), TransferPhases(c.lastPhase));
         EXPECT_EQ(FileExists(m_file), !c.left.empty());
         EXPECT_TRUE(ReadFileBytes(m_file) == c.left);
@@ -123,13 +121,12 @@ TEST_F(HttpDownload, RequestIsTheWholeUrlWithoutHeaderLines)
 {
     for (const char* url : {"http://127.0.0.10/dir/p.php?v=01020003&a=%20b", "http://127.0.0.10"}) {
         EXPECT_EQ(Get({Ok("x")}, url), 200);
-        EXPECT_EQ(s_server->Requests().back(), std::string("GET ") + url + " HTTP/1.0\r\n\r\n");
+        EXPECT_EQ(m_server.Requests().back(), std::string("GET ") + url + " HTTP/1.0\r\n\r\n");
     }
 }
 
 TEST_F(HttpDownload, RefusedUrlsAndUnwritableFilesFailWithoutAFile)
 {
-    const size_t requests = s_server->Requests().size();
     for (const char* url : {"HTTP://127.0.0.10/x", "ftp://127.0.0.10/x", "http://", "http:/x/y/z", "",
                             "http://10.0.0.300/x", "http:///x", "http://255.255.255.255/x"}) {
         m_engine.m_nContentLength = 7;
@@ -139,7 +136,7 @@ TEST_F(HttpDownload, RefusedUrlsAndUnwritableFilesFailWithoutAFile)
         EXPECT_EQ(m_engine.m_nReceived, 0);
     }
     EXPECT_TRUE(m_recorder.Take().empty());
-    EXPECT_EQ(s_server->Requests().size(), requests);
+    EXPECT_TRUE(m_server.Requests().empty());
     m_file = m_folder + "no\\such\\folder";
     EXPECT_EQ(Get({Ok("hello")}), -1);
     EXPECT_FALSE(FileExists(m_file));
@@ -153,7 +150,7 @@ TEST_F(HttpDownload, CancelAndNoConnection)
     engine_detail::g_dwRetrySecondMs = 60000;
     OpenUpdateLog(m_folder + "log");
     for (const char* status : {"200 OK\r\nContent-Length: 6000", "503 Busy"}) {
-        s_server->Queue({"HTTP/1.0 " + std::string(status) + "\r\n\r\n" + Body(6000), 0, 2500});
+        m_server.Queue({"HTTP/1.0 " + std::string(status) + "\r\n\r\n" + Body(6000), 0, 2500});
         m_engine.m_bCancel = false;
         std::atomic<int> result(0); // no download returns 0
         std::thread download([&] { result = m_engine.HttpDownload(kUrl, m_file.c_str(), true); });
@@ -164,7 +161,7 @@ TEST_F(HttpDownload, CancelAndNoConnection)
         EXPECT_EQ(FileExists(m_file), status[0] == '2');
         m_engine.Cancel();
         EXPECT_TRUE(PumpUntil([&] { return result != 0; }));
-        s_server->Resume();
+        m_server.Resume();
         download.join();
         EXPECT_EQ(result, -3);
         EXPECT_FALSE(FileExists(m_file));
@@ -173,9 +170,8 @@ TEST_F(HttpDownload, CancelAndNoConnection)
     OpenUpdateLog("");
     engine_detail::g_dwRetrySecondMs = 1000;
 
-    const size_t requests = s_server->Requests().size();
     EXPECT_EQ(m_engine.HttpDownload(kUrl, m_file.c_str(), true), -3) << "cancelled before connecting";
-    EXPECT_EQ(s_server->Requests().size(), requests);
+    EXPECT_EQ(m_server.Requests().size(), 2u) << "the two above";
     m_engine.m_bCancel = false;
     // Nothing listens on 127.0.0.11. A name is resolved: not refused before connecting.
     EXPECT_EQ(m_engine.HttpDownload("http://127.0.0.11/f", m_file.c_str(), true), -2);
