@@ -25,7 +25,7 @@ DWORD RunTool(const std::string& arguments, std::string* output = nullptr)
     return _pclose(pipe);
 }
 
-TEST(ReleaseTool, CheckSaysWhatEveryInstalledCopyDoes)
+TEST(ReleaseTool, RefusedListsAndTheCheckOfWhatEveryInstalledCopyDoes)
 {
     const std::string bin = ExeFolder(), by = bin + "signed\\", installed = by + "v1_2_3_4.exe";
     const std::string folder = MakeTempFolder("check");
@@ -47,8 +47,15 @@ TEST(ReleaseTool, CheckSaysWhatEveryInstalledCopyDoes)
         {bin + "fake_noversion.exe", "REFUSED unsigned"},
         {folder + "readme.exe", "REFUSED unreadable"},
     };
-    // The main program that requires signed answers is given unsigned ones.
-    RunTool("answers --current 1.2.4.0 --oldest 1.1.0.0 --out \"" + folder + "site\" http://h/a.exe");
+    // Answers to a list the updater refuses are not written; the main program that
+    // requires signed answers is given unsigned ones.
+    const std::string answers = "answers --current 1.2.4.0 --oldest 1.1.0.0 --out \"" + folder + "site\" ";
+    for (const char* urls : {"ftp://h/a.exe", "http://h/a.exe http://h/A.EXE.", "http://h/dir/",
+                             "http://h/verylongname.exe http://h/VERYLO~1.EXE", "http://h/nul.txt"}) {
+        EXPECT_EQ(RunTool(answers + urls), 1u) << urls;
+        EXPECT_FALSE(FileExists(folder + "site")) << urls;
+    }
+    ASSERT_EQ(RunTool(answers + "http://h/a.exe"), 0u);
     std::string arguments = "check --installed \"" + installed + "\" --installed \"" + bin
                             + "fake_1_2_3_4.exe\" --installed \"" + by + "vrequires.exe\" --answers \""
                             + folder + "site\" --next-main \"" + by + "b.exe\"";
@@ -74,18 +81,6 @@ TEST(ReleaseTool, CheckSaysWhatEveryInstalledCopyDoes)
         EXPECT_NE(output.find(line), std::string::npos) << line;
     EXPECT_EQ(output.find("WARNING timestamped.exe: signed"), std::string::npos);
     RemoveFolder(folder);
-}
-
-TEST(ReleaseTool, AnswersRefuseAListTheUpdaterRefuses)
-{
-    const std::string out = MakeTempFolder("answers") + "site";
-    for (const char* urls : {"ftp://h/a.exe", "http://h/a.exe http://h/A.EXE.", "http://h/dir/",
-                             "http://h/verylongname.exe http://h/VERYLO~1.EXE", "http://h/nul.txt"}) {
-        SCOPED_TRACE(urls);
-        EXPECT_EQ(RunTool("answers --current 1.2.4.0 --oldest 1.1.0.0 --out \"" + out + "\" " + urls), 1u);
-        EXPECT_FALSE(FileExists(out));
-    }
-    RemoveFolder(out.substr(0, out.size() - 4));
 }
 
 TEST(ReleaseTool, ServedAnswersFollowTheVersionQuery)

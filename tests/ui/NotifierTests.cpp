@@ -15,6 +15,8 @@
 
 namespace {
 
+using N = CTaskbarNotifier;
+
 // The notifier with its state in view.
 class CProbe : public CTaskbarNotifier {
 public:
@@ -55,10 +57,10 @@ protected:
     }
     ~Notifier() override { SetWorkArea(m_saved); }
     static void SetWorkArea(RECT rc) { ::SystemParametersInfoA(SPI_SETWORKAREA, 0, &rc, 0); }
-    void SlideIn(const char* text)
+    int SlideIn(const char* text) // the ticks it took
     {
         m_notifier.Show(text, 500, 3000, 500);
-        m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
+        return m_notifier.TicksWhile(N::TIMER_APPEAR, N::STATE_APPEARING);
     }
     RECT m_saved = {};
     CTestParent m_owner;
@@ -83,15 +85,12 @@ TEST_F(Notifier, SlidesFromTheTaskbarsEdgeAndBack)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SetWorkArea(c.work);
-        m_notifier.Show("升级启动成功。\r\n", 500, 3000, 500);
-        EXPECT_EQ(m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING),
-                  c.moves + 1);
+        EXPECT_EQ(SlideIn("升级启动成功。\r\n"), c.moves + 1);
         EXPECT_TRUE(m_notifier.At(c.shown));
         EXPECT_TRUE(::IsWindowVisible(m_notifier.m_hWnd));
-        m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_STAY);
-        EXPECT_EQ(m_notifier.TicksWhile(CTaskbarNotifier::TIMER_DISAPPEAR, CTaskbarNotifier::STATE_WAITING)
-                      + m_notifier.TicksWhile(CTaskbarNotifier::TIMER_DISAPPEAR,
-                                              CTaskbarNotifier::STATE_DISAPPEARING),
+        m_notifier.SendMessage(WM_TIMER, N::TIMER_STAY);
+        EXPECT_EQ(m_notifier.TicksWhile(N::TIMER_DISAPPEAR, N::STATE_WAITING)
+                      + m_notifier.TicksWhile(N::TIMER_DISAPPEAR, N::STATE_DISAPPEARING),
                   c.moves + 1);
         EXPECT_FALSE(::IsWindowVisible(m_notifier.m_hWnd));
         EXPECT_TRUE(m_notifier.At(c.start)) << "left hidden at the start";
@@ -104,26 +103,26 @@ TEST_F(Notifier, ShowDuringEachState)
     show("a");
     show("b"); // before the first tick: from the start again
     EXPECT_EQ(m_notifier.GetWindowText(), "b") << "the text, as a screen reader reads it";
-    m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_APPEAR);
-    m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_APPEAR);
+    m_notifier.SendMessage(WM_TIMER, N::TIMER_APPEAR);
+    m_notifier.SendMessage(WM_TIMER, N::TIMER_APPEAR);
     EXPECT_TRUE(m_notifier.At({1040, 980}));
     show("c"); // appearing: text only
-    EXPECT_EQ(m_notifier.m_nState, CTaskbarNotifier::STATE_APPEARING);
+    EXPECT_EQ(m_notifier.m_nState, N::STATE_APPEARING);
     EXPECT_TRUE(m_notifier.At({1040, 980}));
-    m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
+    m_notifier.TicksWhile(N::TIMER_APPEAR, N::STATE_APPEARING);
     show("d"); // waiting: the stay starts again
-    EXPECT_EQ(m_notifier.m_nState, CTaskbarNotifier::STATE_WAITING);
-    m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_STAY);
+    EXPECT_EQ(m_notifier.m_nState, N::STATE_WAITING);
+    m_notifier.SendMessage(WM_TIMER, N::TIMER_STAY);
     show("d"); // the stay over, the slide-out's first step still to come: it never comes
-    EXPECT_FALSE(::KillTimer(m_notifier.m_hWnd, CTaskbarNotifier::TIMER_DISAPPEAR));
-    m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_STAY);
+    EXPECT_FALSE(::KillTimer(m_notifier.m_hWnd, N::TIMER_DISAPPEAR));
+    m_notifier.SendMessage(WM_TIMER, N::TIMER_STAY);
     for (int i = 0; i < 5; ++i)
-        m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_DISAPPEAR);
+        m_notifier.SendMessage(WM_TIMER, N::TIMER_DISAPPEAR);
     EXPECT_TRUE(m_notifier.At({1040, 894}));
     show("e"); // disappearing: back in place, the slide-out starts over after the stay
     EXPECT_TRUE(m_notifier.At({1040, 884}));
-    EXPECT_EQ(m_notifier.m_nState, CTaskbarNotifier::STATE_DISAPPEARING);
-    m_notifier.SendMessage(WM_TIMER, CTaskbarNotifier::TIMER_DISAPPEAR);
+    EXPECT_EQ(m_notifier.m_nState, N::STATE_DISAPPEARING);
+    m_notifier.SendMessage(WM_TIMER, N::TIMER_DISAPPEAR);
     EXPECT_TRUE(m_notifier.At({1040, 886}));
     CTaskbarNotifier unskinned;
     unskinned.Create(&m_owner);
@@ -260,7 +259,7 @@ TEST_F(Notifier, LaidOutAtTheDisplaysScale)
     ASSERT_EQ(::GetDeviceCaps(CClientDC(nullptr), LOGPIXELSX), nDpi);
     m_notifier.Show("x", 500, 3000, 500);
     m_notifier.SendMessage(WM_DPICHANGED, MAKEWPARAM(144, 144));
-    m_notifier.TicksWhile(CTaskbarNotifier::TIMER_APPEAR, CTaskbarNotifier::STATE_APPEARING);
+    m_notifier.TicksWhile(N::TIMER_APPEAR, N::STATE_APPEARING);
     m_notifier.m_bShowProgress = true;
     // Slid in at the bottom edge: size and place, shape (skin 130 has no key colour),
     // buttons, the progress bar, and at 200 % the art drawn at twice the size, whose
