@@ -275,7 +275,7 @@ MUTANTS = [
     ("select-guard-does-not-restore", "framework/DeviceContexts.h",
      "            ::SelectObject(m_hDC, m_hOld);\n", "            ;\n", "framework"),
     ("dc-scope-does-not-restore", "framework/DeviceContexts.h",
-     "            ::RestoreDC(m_hDC, m_nSaved);\n", "            ;\n", "framework|skin_button|notifier"),
+     "            ::RestoreDC(m_hDC, m_nSaved);\n", "            (void)m_nSaved;\n", "framework|skin_button|notifier"),
     # Skinned button
     ("region-run-one-pixel-wide", "ui/SkinButton.cpp",
      "RECT{nStart, y, x, y + 1}", "RECT{nStart, y, x + 1, y + 1}", "skin_button"),
